@@ -1,0 +1,35 @@
+# Two commands do everything on a fresh Debian machine: `make demo` and `make test`.
+.PHONY: all setup build build-host build-windows test demo format clean
+
+BUILD_TYPE ?= Release
+JOBS ?= $(shell nproc)
+
+all: build
+
+setup:
+	@sh scripts/setup.sh
+
+build: build-host build-windows
+
+build-host: setup
+	cmake -S . -B build/host -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) >/dev/null
+	cmake --build build/host -j $(JOBS)
+
+# The shipped executable lands at build/windows/launcher.exe.
+build-windows: setup
+	cmake -S . -B build/windows -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) \
+	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-i686.cmake >/dev/null
+	cmake --build build/windows -j $(JOBS)
+
+test: build
+	cd build/host && ctest --output-on-failure -j $(JOBS)
+	cd build/windows && ctest --output-on-failure
+
+demo: build-windows
+	sh demo/run_demo.sh build/windows
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h' '*.c')
+
+clean:
+	rm -rf build

@@ -1,0 +1,93 @@
+#include "launcher/application.h"
+
+#include <cstring>
+
+#include "launcher/errors.h"
+#include "launcher/lead_bytes.h"
+#include "launcher/resource_ids.h"
+#include "launcher/resource_text.h"
+
+namespace launcher {
+
+using namespace platform;
+using namespace win;
+
+TApplication* TApplication::current_ = nullptr;
+
+TApplication::TApplication(Platform& os) : os_(os), instance_(os.GetModuleHandleA(nullptr)) {
+  current_ = this;
+  title_ = ExecutableBaseName();
+  RegisterWindowClass();
+  handle_ = os_.CreateWindowExA(
+      0, kWindowClassName, title_.c_str(), kWindowStyle, os_.GetSystemMetrics(SM_CXSCREEN) / 2,
+      os_.GetSystemMetrics(SM_CYSCREEN) / 2, 0, 0, nullptr, nullptr, instance_, nullptr);
+  // The messages of the creation itself went to the class procedure; ours takes the rest.
+  if (handle_ != nullptr)
+    os_.SetWindowLongA(handle_, GWL_WNDPROC, reinterpret_cast<LONG_PTR>(&WindowProcedure));
+}
+
+TApplication::~TApplication() {
+  if (handle_ != nullptr) os_.DestroyWindow(handle_);
+  current_ = nullptr;
+}
+
+void TApplication::RegisterWindowClass() {
+  WNDCLASSA windowClass{};
+  if (os_.GetClassInfoA(instance_, kWindowClassName, &windowClass)) return;
+  windowClass = WNDCLASSA{};
+  windowClass.lpfnWndProc = os_.DefWindowProcAddress();
+  windowClass.hInstance = instance_;
+  windowClass.lpszClassName = kWindowClassName;
+  if (os_.RegisterClassA(&windowClass) == 0)
+    Raise(EOutOfResources(ResourceText(os_, IDS_WINDOW_CLASS_FAILED)));
+}
+
+// The executable's file name without folder and extension, in the ANSI code page, lower case
+// but for its first character: LAUNCHER.EXE gives Launcher.
+std::string TApplication::ExecutableBaseName() {
+  char path[256] = {};
+  os_.GetModuleFileNameA(instance_, path, sizeof path);
+  path[sizeof path - 1] = '\0';
+  os_.OemToCharA(path, path);
+  std::string name(path, strnlen(path, sizeof path));
+  const size_t slash = LastDelimiter(name, "\\");
+  if (slash != std::string::npos) name.erase(0, slash + 1);
+  const size_t dot = name.find('.');
+  if (dot != std::string::npos) name.erase(dot);
+  if (name.size() > 1) os_.CharLowerA(name.data() + 1);
+  return name;
+}
+
+void TApplication::PumpPendingMessages() {
+  MSG message{};
+  while (os_.PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    // WM_QUIT is for the message loop, not for a window: it asks the wait to end.
+    if (message.message == WM_QUIT) {
+      quitRequested_ = true;
+      continue;
+    }
+    os_.TranslateMessage(&message);
+    os_.DispatchMessageA(&message);
+  }
+}
+
+LRESULT WIN_CALLBACK TApplication::WindowProcedure(HWND window, UINT message, WPARAM wParam,
+                                                   LPARAM lParam) {
+  return current_->HandleMessage(window, message, wParam, lParam);
+}
+
+LRESULT TApplication::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_ENDSESSION:
+      // The log-off or shutdown goes ahead: stop waiting, leave the installer running.
+      if (wParam != 0) quitRequested_ = true;
+      return 0;
+    case WM_CLOSE:
+      // Only the end of the run closes this window.
+      return 0;
+    default:
+      return os_.DefWindowProcA(window, message, wParam, lParam);
+  }
+}
+
+}  // namespace launcher

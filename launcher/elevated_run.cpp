@@ -1,0 +1,63 @@
+#include "launcher/elevated_run.h"
+
+#include <cstring>
+
+namespace launcher {
+
+using namespace platform;
+using namespace win;
+
+namespace {
+
+// Owns the started process's handle; closing it leaves the process running.
+class ProcessHandle {
+ public:
+  ProcessHandle(Platform& os, HANDLE handle) : os_(os), handle_(handle) {}
+  ~ProcessHandle() { os_.CloseHandle(handle_); }
+  ProcessHandle(const ProcessHandle&) = delete;
+  ProcessHandle& operator=(const ProcessHandle&) = delete;
+  HANDLE get() const { return handle_; }
+
+ private:
+  Platform& os_;
+  HANDLE handle_;
+};
+
+}  // namespace
+
+std::int32_t RunAsAdminAndWait(Platform& os, TApplication& app, HWND owner, const std::string& file,
+                               const std::string& parameters) {
+  SHELLEXECUTEINFOA request;
+  std::memset(&request, 0, sizeof request);
+  request.cbSize = kShellExecuteInfoSize;
+  request.fMask = kShellExecuteMask;
+  request.hwnd = owner;
+  request.lpVerb = "runas";
+  request.lpFile = file.c_str();
+  request.lpParameters = parameters.empty() ? nullptr : parameters.c_str();
+  request.nShow = SW_SHOWNORMAL;
+  // A missing file or a declined elevation prompt: the shell shows nothing, nor do we.
+  if (!os.ShellExecuteExA(&request)) return 0;
+  if (request.hProcess == nullptr) return 0;  // nothing to wait on
+  const ProcessHandle process(os, request.hProcess);
+
+  DWORD code = STILL_ACTIVE;
+  for (;;) {
+    app.PumpPendingMessages();
+    // Asked before the code is read, so that a process whose own exit code is 259 still ends
+    // the wait, and a code read while it ran is never taken as its last.
+    const bool ended = os.WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0;
+    DWORD read;
+    if (os.GetExitCodeProcess(process.get(), &read)) code = read;
+    if (ended || code != STILL_ACTIVE) break;
+    if (app.QuitRequested()) break;
+    // Sleep until the installer ends or a message arrives, rather than spin.
+    const HANDLE handles[] = {process.get()};
+    if (os.MsgWaitForMultipleObjectsEx(1, handles, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE) ==
+        WAIT_FAILED)
+      break;
+  }
+  return static_cast<std::int32_t>(code);
+}
+
+}  // namespace launcher

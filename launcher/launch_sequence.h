@@ -1,0 +1,32 @@
+// The launcher's run from start-up to ExitProcess, and its main routine.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "launcher/application.h"
+#include "platform/platform.h"
+
+namespace launcher {
+
+inline constexpr std::string_view kInstallerFileName = "vc_redist.x86.exe";
+inline constexpr std::string_view kInstallerParameters = "/install /passive /norestart";
+inline constexpr win::DWORD kExecutablePathBufferSize = 261;
+
+// The process exit status; a normal run leaves it 0, whatever the installer did.
+extern std::int32_t ExitStatus;
+
+// The running executable's path as GetModuleFileNameA gives it, unchecked.
+std::string GetExecutablePath(platform::Platform& os);
+// The path up to and including its last backslash or colon, or empty text when it has none.
+std::string ExtractFolderPart(std::string_view path);
+
+// Starts the installer beside the executable when the redistributable is missing, and writes
+// its non-zero exit code to the debugger output.
+void InstallRedistIfMissing(platform::Platform& os, TApplication& app);
+
+// Start-up, the main routine once, shutdown; ends with ExitProcess(ExitStatus).
+void RunLauncher(platform::Platform& os);
+
+}  // namespace launcher

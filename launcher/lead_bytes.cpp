@@ -1,0 +1,79 @@
+#include "launcher/lead_bytes.h"
+
+#include <charconv>
+#include <cstring>
+
+namespace launcher {
+
+using namespace platform;
+using namespace win;
+
+std::bitset<256> LeadByteSet;
+bool PlatformIsNT = false;
+
+namespace {
+
+// Primary languages whose code pages are all single-byte: neutral, Danish, German, English,
+// Spanish, Finnish, French, Italian, Dutch, Norwegian, Portuguese and Swedish.
+constexpr DWORD kWesternLanguages = 0x20591EC1;
+
+bool IsWesternLanguage(LCID locale) {
+  const DWORD primaryLanguage = locale & 0x3FF;
+  return primaryLanguage < 32 && ((kWesternLanguages >> primaryLanguage) & 1) != 0;
+}
+
+UINT DefaultAnsiCodePage(Platform& os, LCID locale) {
+  char text[7] = {};
+  os.GetLocaleInfoA(locale, LOCALE_IDEFAULTANSICODEPAGE, text, sizeof text);
+  const size_t length = strnlen(text, sizeof text);
+  UINT codePage = 0;
+  const auto [end, error] = std::from_chars(text, text + length, codePage);
+  if (length == 0 || error != std::errc() || end != text + length) return os.GetACP();
+  return codePage;
+}
+
+bool IsLeadByte(unsigned char byte) {
+  return LeadByteSet.test(byte);
+}
+
+bool IsSecondByte(std::string_view text, size_t index) {
+  size_t run = 0;
+  while (run < index && IsLeadByte(static_cast<unsigned char>(text[index - run - 1]))) ++run;
+  return run % 2 == 1;
+}
+
+}  // namespace
+
+void ReadPlatformId(Platform& os) {
+  OSVERSIONINFOA info{};
+  info.dwOSVersionInfoSize = sizeof info;
+  PlatformIsNT = os.GetVersionExA(&info) && info.dwPlatformId == VER_PLATFORM_WIN32_NT;
+}
+
+void FillLeadByteSet(Platform& os) {
+  LeadByteSet.reset();
+  const LCID locale = os.GetThreadLocale();
+  if (IsWesternLanguage(locale)) return;
+
+  // A failed GetCPInfo leaves the zeroed record: no ranges, an empty set.
+  CPINFO info{};
+  os.GetCPInfo(DefaultAnsiCodePage(os, locale), &info);
+  for (size_t i = 0; i + 1 < MAX_LEADBYTES; i += 2) {
+    const unsigned first = info.LeadByte[i];
+    const unsigned last = info.LeadByte[i + 1];
+    if (first == 0 && last == 0) break;
+    for (unsigned byte = first; byte <= last; ++byte) LeadByteSet.set(byte);
+  }
+}
+
+size_t LastDelimiter(std::string_view text, std::string_view delimiters) {
+  for (size_t i = text.size(); i-- > 0;) {
+    const char byte = text[i];
+    if (byte == '\0' || delimiters.find(byte) == std::string_view::npos) continue;
+    if (!IsSecondByte(text, i)) return i;
+    --i;  // skip the character's lead byte; the scan goes on before it
+  }
+  return std::string_view::npos;
+}
+
+}  // namespace launcher

@@ -1,0 +1,25 @@
+// What the launcher knows of the system's text encoding: the lead bytes of double-byte
+// characters in the thread locale's ANSI code page, read once at start-up.
+#pragma once
+
+#include <bitset>
+#include <cstddef>
+#include <string_view>
+
+#include "platform/platform.h"
+
+namespace launcher {
+
+// Byte values that begin a double-byte character; empty for a single-byte code page.
+extern std::bitset<256> LeadByteSet;
+// Whether GetVersionExA reported the Windows NT platform.
+extern bool PlatformIsNT;
+
+void ReadPlatformId(platform::Platform& os);
+void FillLeadByteSet(platform::Platform& os);
+
+// Index of the last byte of text that is one of the delimiters and not the second byte of a
+// double-byte character, or npos. NUL bytes are passed over.
+size_t LastDelimiter(std::string_view text, std::string_view delimiters);
+
+}  // namespace launcher

@@ -1,0 +1,91 @@
+#include "launcher/registry.h"
+
+#include <vector>
+
+#include "launcher/errors.h"
+#include "launcher/lead_bytes.h"
+#include "launcher/resource_ids.h"
+#include "launcher/resource_text.h"
+
+namespace launcher {
+
+using namespace platform;
+using namespace win;
+
+void TRegistry::SetRootKey(HKEY rootKey) {
+  if (rootKey == rootKey_) return;
+  rootKey_ = rootKey;
+  CloseKey();
+}
+
+bool TRegistry::OpenKey(std::string_view path) {
+  if (path.starts_with('\\')) path.remove_prefix(1);
+  const std::string subKey(path);
+  HKEY key = nullptr;
+  if (os_.RegOpenKeyExA(rootKey_, subKey.c_str(), 0, access_, &key) != ERROR_SUCCESS) return false;
+  // The new key is open before the old one is closed.
+  CloseKey();
+  currentKey_ = key;
+  return true;
+}
+
+void TRegistry::GetKeyNames(TStringList& names) {
+  names.Clear();
+  DWORD subKeys = 0, longestName = 0, values = 0, longestValueName = 0, longestValue = 0;
+  FILETIME lastWrite{};
+  if (os_.RegQueryInfoKeyA(currentKey_, nullptr, nullptr, nullptr, &subKeys, &longestName, nullptr,
+                           &values, &longestValueName, &longestValue, nullptr,
+                           &lastWrite) != ERROR_SUCCESS)
+    return;
+  // On NT the reported length counts UTF-16 units; an ANSI name may need two bytes for each.
+  size_t longest = longestName;
+  if (PlatformIsNT && LeadByteSet.any()) longest *= 2;
+
+  // One buffer for every index, with a NUL after it that the calls never overwrite. A failed
+  // call leaves the previous name in it, which is appended again.
+  std::vector<char> name(longest + 2, '\0');
+  for (DWORD index = 0; index < subKeys; ++index) {
+    DWORD size = static_cast<DWORD>(longest + 1);
+    os_.RegEnumKeyExA(currentKey_, index, name.data(), &size, nullptr, nullptr, nullptr, nullptr);
+    names.Add(std::string(name.data()));
+  }
+}
+
+LONG TRegistry::QueryValueSize(const std::string& name, DWORD& size) {
+  DWORD type = REG_NONE;
+  size = 0;
+  const LONG result =
+      os_.RegQueryValueExA(currentKey_, name.c_str(), nullptr, &type, nullptr, &size);
+  if (result != ERROR_SUCCESS) size = 0;
+  return result;
+}
+
+bool TRegistry::ValueExists(const std::string& name) {
+  DWORD size;
+  return QueryValueSize(name, size) == ERROR_SUCCESS;
+}
+
+std::string TRegistry::ReadString(const std::string& name) {
+  DWORD size;
+  QueryValueSize(name, size);
+  if (size == 0) return {};
+
+  // The data, then a NUL of our own: data without a terminator still ends there.
+  std::vector<BYTE> data(static_cast<size_t>(size) + 1, 0);
+  DWORD type = REG_NONE;
+  DWORD length = size;
+  if (os_.RegQueryValueExA(currentKey_, name.c_str(), nullptr, &type, data.data(), &length) !=
+      ERROR_SUCCESS)
+    Raise(ERegistryException(FormatText(ResourceText(os_, IDS_REGISTRY_GET_DATA_FAILED), name)));
+  if (type != REG_SZ && type != REG_EXPAND_SZ)
+    Raise(ERegistryException(FormatText(ResourceText(os_, IDS_REGISTRY_INVALID_DATA_TYPE), name)));
+  return std::string(reinterpret_cast<const char*>(data.data()));
+}
+
+void TRegistry::CloseKey() {
+  if (currentKey_ == nullptr) return;
+  os_.RegCloseKey(currentKey_);
+  currentKey_ = nullptr;
+}
+
+}  // namespace launcher

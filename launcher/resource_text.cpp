@@ -1,0 +1,24 @@
+#include "launcher/resource_text.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace launcher {
+
+std::string ResourceText(platform::Platform& os, unsigned id, int capacity) {
+  std::vector<char> buffer(static_cast<size_t>(capacity) + 1, '\0');
+  const int length = os.LoadStringA(os.GetModuleHandleA(nullptr), id, buffer.data(), capacity);
+  if (length <= 0) return {};
+  return std::string(buffer.data(), static_cast<size_t>(std::min(length, capacity - 1)));
+}
+
+std::string FormatText(std::string_view pattern, std::string_view argument) {
+  const size_t at = pattern.find("%s");
+  if (at == std::string_view::npos) return std::string(pattern);
+  std::string text(pattern.substr(0, at));
+  text += argument;
+  text += pattern.substr(at + 2);
+  return text;
+}
+
+}  // namespace launcher

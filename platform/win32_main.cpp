@@ -1,0 +1,14 @@
+// The Windows entry point: the launcher ignores its command line and ends in ExitProcess.
+
+// The launcher's headers come first: their mirrored constants carry the names that <windows.h>
+// defines as macros.
+#include <windows.h>
+
+#include "launcher/launch_sequence.h"
+#include "platform/win32_platform.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  platform::Win32Platform os;
+  launcher::RunLauncher(os);
+  return 0;
+}

@@ -1,0 +1,194 @@
+#include "platform/win32_platform.h"
+
+#include <shellapi.h>
+#include <windows.h>
+
+#include <cstddef>
+
+namespace platform {
+
+namespace {
+
+// The mirrors must be the Windows types themselves, byte for byte.
+template <class Mirror, class Original>
+constexpr bool SameLayout = sizeof(Mirror) == sizeof(Original);
+
+static_assert(SameLayout<win::MSG, ::MSG>);
+static_assert(offsetof(win::MSG, message) == offsetof(::MSG, message));
+static_assert(offsetof(win::MSG, pt) == offsetof(::MSG, pt));
+static_assert(SameLayout<win::WNDCLASSA, ::WNDCLASSA>);
+static_assert(offsetof(win::WNDCLASSA, lpszClassName) == offsetof(::WNDCLASSA, lpszClassName));
+static_assert(SameLayout<win::SHELLEXECUTEINFOA, ::SHELLEXECUTEINFOA>);
+static_assert(sizeof(::SHELLEXECUTEINFOA) == 60);
+static_assert(offsetof(win::SHELLEXECUTEINFOA, nShow) == offsetof(::SHELLEXECUTEINFOA, nShow));
+static_assert(offsetof(win::SHELLEXECUTEINFOA, hProcess) ==
+              offsetof(::SHELLEXECUTEINFOA, hProcess));
+static_assert(SameLayout<win::CPINFO, ::CPINFO>);
+static_assert(SameLayout<win::OSVERSIONINFOA, ::OSVERSIONINFOA>);
+static_assert(SameLayout<win::FILETIME, ::FILETIME>);
+static_assert(sizeof(win::LONG_PTR) == sizeof(LONG));
+
+template <class To, class From>
+To As(From from) {
+  return reinterpret_cast<To>(from);
+}
+
+}  // namespace
+
+LONG Win32Platform::RegOpenKeyExA(HKEY key, const char* subKey, DWORD options, REGSAM desired,
+                                  HKEY* result) {
+  return ::RegOpenKeyExA(As<::HKEY>(key), subKey, options, desired, As<::HKEY*>(result));
+}
+
+LONG Win32Platform::RegQueryInfoKeyA(HKEY key, char* className, DWORD* classNameLength,
+                                     DWORD* reserved, DWORD* subKeys, DWORD* maxSubKeyLength,
+                                     DWORD* maxClassLength, DWORD* values,
+                                     DWORD* maxValueNameLength, DWORD* maxValueLength,
+                                     DWORD* securityDescriptorLength, FILETIME* lastWriteTime) {
+  return ::RegQueryInfoKeyA(
+      As<::HKEY>(key), className, As<LPDWORD>(classNameLength), As<LPDWORD>(reserved),
+      As<LPDWORD>(subKeys), As<LPDWORD>(maxSubKeyLength), As<LPDWORD>(maxClassLength),
+      As<LPDWORD>(values), As<LPDWORD>(maxValueNameLength), As<LPDWORD>(maxValueLength),
+      As<LPDWORD>(securityDescriptorLength), As<::FILETIME*>(lastWriteTime));
+}
+
+LONG Win32Platform::RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* nameLength,
+                                  DWORD* reserved, char* className, DWORD* classNameLength,
+                                  FILETIME* lastWriteTime) {
+  return ::RegEnumKeyExA(As<::HKEY>(key), index, name, As<LPDWORD>(nameLength),
+                         As<LPDWORD>(reserved), className, As<LPDWORD>(classNameLength),
+                         As<::FILETIME*>(lastWriteTime));
+}
+
+LONG Win32Platform::RegQueryValueExA(HKEY key, const char* valueName, DWORD* reserved, DWORD* type,
+                                     BYTE* data, DWORD* dataLength) {
+  return ::RegQueryValueExA(As<::HKEY>(key), valueName, As<LPDWORD>(reserved), As<LPDWORD>(type),
+                            data, As<LPDWORD>(dataLength));
+}
+
+LONG Win32Platform::RegCloseKey(HKEY key) {
+  return ::RegCloseKey(As<::HKEY>(key));
+}
+
+BOOL Win32Platform::ShellExecuteExA(SHELLEXECUTEINFOA* info) {
+  return ::ShellExecuteExA(As<::SHELLEXECUTEINFOA*>(info));
+}
+
+BOOL Win32Platform::GetExitCodeProcess(HANDLE process, DWORD* exitCode) {
+  return ::GetExitCodeProcess(process, As<LPDWORD>(exitCode));
+}
+
+DWORD Win32Platform::WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+  return ::WaitForSingleObject(handle, milliseconds);
+}
+
+BOOL Win32Platform::CloseHandle(HANDLE handle) {
+  return ::CloseHandle(handle);
+}
+
+void Win32Platform::ExitProcess(UINT exitCode) {
+  ::ExitProcess(exitCode);
+}
+
+DWORD Win32Platform::GetModuleFileNameA(HMODULE module, char* fileName, DWORD size) {
+  return ::GetModuleFileNameA(As<::HMODULE>(module), fileName, size);
+}
+
+HMODULE Win32Platform::GetModuleHandleA(const char* moduleName) {
+  return As<HMODULE>(::GetModuleHandleA(moduleName));
+}
+
+void Win32Platform::OutputDebugStringA(const char* text) {
+  ::OutputDebugStringA(text);
+}
+
+BOOL Win32Platform::GetVersionExA(OSVERSIONINFOA* info) {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  return ::GetVersionExA(As<::OSVERSIONINFOA*>(info));
+#pragma GCC diagnostic pop
+}
+
+LCID Win32Platform::GetThreadLocale() {
+  return ::GetThreadLocale();
+}
+
+int Win32Platform::GetLocaleInfoA(LCID locale, LCTYPE type, char* data, int size) {
+  return ::GetLocaleInfoA(locale, type, data, size);
+}
+
+UINT Win32Platform::GetACP() {
+  return ::GetACP();
+}
+
+BOOL Win32Platform::GetCPInfo(UINT codePage, CPINFO* info) {
+  return ::GetCPInfo(codePage, As<::CPINFO*>(info));
+}
+
+BOOL Win32Platform::PeekMessageA(MSG* msg, HWND window, UINT filterMin, UINT filterMax,
+                                 UINT removeMessage) {
+  return ::PeekMessageA(As<::MSG*>(msg), As<::HWND>(window), filterMin, filterMax, removeMessage);
+}
+
+BOOL Win32Platform::TranslateMessage(const MSG* msg) {
+  return ::TranslateMessage(As<const ::MSG*>(msg));
+}
+
+LRESULT Win32Platform::DispatchMessageA(const MSG* msg) {
+  return ::DispatchMessageA(As<const ::MSG*>(msg));
+}
+
+DWORD Win32Platform::MsgWaitForMultipleObjectsEx(DWORD count, const HANDLE* handles,
+                                                 DWORD milliseconds, DWORD wakeMask, DWORD flags) {
+  return ::MsgWaitForMultipleObjectsEx(count, handles, milliseconds, wakeMask, flags);
+}
+
+BOOL Win32Platform::GetClassInfoA(HINSTANCE instance, const char* className, WNDCLASSA* wndClass) {
+  return ::GetClassInfoA(As<::HINSTANCE>(instance), className, As<::WNDCLASSA*>(wndClass));
+}
+
+WORD Win32Platform::RegisterClassA(const WNDCLASSA* wndClass) {
+  return ::RegisterClassA(As<const ::WNDCLASSA*>(wndClass));
+}
+
+HWND Win32Platform::CreateWindowExA(DWORD exStyle, const char* className, const char* windowName,
+                                    DWORD style, int x, int y, int width, int height, HWND parent,
+                                    void* menu, HINSTANCE instance, void* param) {
+  return As<HWND>(::CreateWindowExA(exStyle, className, windowName, style, x, y, width, height,
+                                    As<::HWND>(parent), As<::HMENU>(menu),
+                                    As<::HINSTANCE>(instance), param));
+}
+
+LONG_PTR Win32Platform::SetWindowLongA(HWND window, int index, LONG_PTR newLong) {
+  return ::SetWindowLongA(As<::HWND>(window), index, static_cast<LONG>(newLong));
+}
+
+LRESULT Win32Platform::DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  return ::DefWindowProcA(As<::HWND>(window), message, wParam, lParam);
+}
+
+WNDPROC Win32Platform::DefWindowProcAddress() {
+  return As<WNDPROC>(&::DefWindowProcA);
+}
+
+BOOL Win32Platform::DestroyWindow(HWND window) {
+  return ::DestroyWindow(As<::HWND>(window));
+}
+
+int Win32Platform::GetSystemMetrics(int index) {
+  return ::GetSystemMetrics(index);
+}
+
+BOOL Win32Platform::OemToCharA(const char* source, char* destination) {
+  return ::OemToCharA(source, destination);
+}
+
+char* Win32Platform::CharLowerA(char* text) {
+  return ::CharLowerA(text);
+}
+
+int Win32Platform::LoadStringA(HINSTANCE instance, UINT id, char* buffer, int bufferMax) {
+  return ::LoadStringA(As<::HINSTANCE>(instance), id, buffer, bufferMax);
+}
+
+}  // namespace platform

@@ -1,0 +1,165 @@
+// The Windows types and constants that the launcher's logic needs, mirrored so that the logic
+// compiles without <windows.h> (on Linux against the fake platform too). The real platform
+// checks at compile time that every mirror has the layout of its Windows original.
+#pragma once
+
+#include <cstdint>
+
+#if defined(_WIN32)
+#define WIN_CALLBACK __stdcall
+#else
+#define WIN_CALLBACK
+#endif
+
+namespace win {
+
+using BYTE = std::uint8_t;
+using WORD = std::uint16_t;
+using DWORD = std::uint32_t;
+using LONG = std::int32_t;
+using UINT = std::uint32_t;
+using BOOL = int;
+using LCID = DWORD;
+using LCTYPE = DWORD;
+using REGSAM = DWORD;
+using WPARAM = std::uintptr_t;
+using LPARAM = std::intptr_t;
+using LRESULT = std::intptr_t;
+using LONG_PTR = std::intptr_t;
+using HANDLE = void*;
+
+struct HKEY__;
+using HKEY = HKEY__*;
+struct HWND__;
+using HWND = HWND__*;
+struct HINSTANCE__;
+using HINSTANCE = HINSTANCE__*;
+using HMODULE = HINSTANCE;
+
+using WNDPROC = LRESULT(WIN_CALLBACK*)(HWND, UINT, WPARAM, LPARAM);
+
+struct FILETIME {
+  DWORD dwLowDateTime;
+  DWORD dwHighDateTime;
+};
+
+struct POINT {
+  LONG x;
+  LONG y;
+};
+
+struct MSG {
+  HWND hwnd;
+  UINT message;
+  WPARAM wParam;
+  LPARAM lParam;
+  DWORD time;
+  POINT pt;
+};
+
+struct WNDCLASSA {
+  UINT style;
+  WNDPROC lpfnWndProc;
+  int cbClsExtra;
+  int cbWndExtra;
+  HINSTANCE hInstance;
+  void* hIcon;
+  void* hCursor;
+  void* hbrBackground;
+  const char* lpszMenuName;
+  const char* lpszClassName;
+};
+
+struct SHELLEXECUTEINFOA {
+  DWORD cbSize;
+  DWORD fMask;
+  HWND hwnd;
+  const char* lpVerb;
+  const char* lpFile;
+  const char* lpParameters;
+  const char* lpDirectory;
+  int nShow;
+  HINSTANCE hInstApp;
+  void* lpIDList;
+  const char* lpClass;
+  HKEY hkeyClass;
+  DWORD dwHotKey;
+  HANDLE hIconOrMonitor;
+  HANDLE hProcess;
+};
+
+constexpr UINT MAX_LEADBYTES = 12;
+constexpr UINT MAX_DEFAULTCHAR = 2;
+struct CPINFO {
+  UINT MaxCharSize;
+  BYTE DefaultChar[MAX_DEFAULTCHAR];
+  BYTE LeadByte[MAX_LEADBYTES];
+};
+
+struct OSVERSIONINFOA {
+  DWORD dwOSVersionInfoSize;
+  DWORD dwMajorVersion;
+  DWORD dwMinorVersion;
+  DWORD dwBuildNumber;
+  DWORD dwPlatformId;
+  char szCSDVersion[128];
+};
+
+// Handles of the predefined registry keys.
+inline HKEY PredefinedKey(std::uint32_t value) {
+  return reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(value));
+}
+inline const HKEY HKEY_CURRENT_USER = PredefinedKey(0x80000001u);
+inline const HKEY HKEY_LOCAL_MACHINE = PredefinedKey(0x80000002u);
+
+constexpr LONG ERROR_SUCCESS = 0;
+constexpr LONG ERROR_FILE_NOT_FOUND = 2;
+constexpr LONG ERROR_ACCESS_DENIED = 5;
+constexpr LONG ERROR_INVALID_HANDLE = 6;
+constexpr LONG ERROR_MORE_DATA = 234;
+constexpr LONG ERROR_NO_MORE_ITEMS = 259;
+
+constexpr REGSAM KEY_READ = 0x20019;
+constexpr REGSAM KEY_WOW64_64KEY = 0x0100;
+constexpr REGSAM KEY_ALL_ACCESS = 0xF003F;
+
+constexpr DWORD REG_NONE = 0;
+constexpr DWORD REG_SZ = 1;
+constexpr DWORD REG_EXPAND_SZ = 2;
+constexpr DWORD REG_BINARY = 3;
+constexpr DWORD REG_DWORD = 4;
+constexpr DWORD REG_MULTI_SZ = 7;
+
+constexpr DWORD SEE_MASK_NOCLOSEPROCESS = 0x40;
+constexpr DWORD SEE_MASK_NOASYNC = 0x100;
+constexpr DWORD SEE_MASK_FLAG_NO_UI = 0x400;
+constexpr int SW_SHOWNORMAL = 1;
+
+constexpr DWORD STILL_ACTIVE = 259;
+constexpr DWORD INFINITE = 0xFFFFFFFF;
+constexpr DWORD WAIT_OBJECT_0 = 0;
+constexpr DWORD WAIT_TIMEOUT = 258;
+constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
+constexpr DWORD QS_ALLINPUT = 0x04FF;
+constexpr DWORD MWMO_INPUTAVAILABLE = 0x0004;
+
+constexpr UINT PM_REMOVE = 0x0001;
+constexpr UINT WM_CLOSE = 0x0010;
+constexpr UINT WM_QUERYENDSESSION = 0x0011;
+constexpr UINT WM_QUIT = 0x0012;
+constexpr UINT WM_ENDSESSION = 0x0016;
+constexpr UINT WM_USER = 0x0400;
+
+constexpr int GWL_WNDPROC = -4;
+constexpr int SM_CXSCREEN = 0;
+constexpr int SM_CYSCREEN = 1;
+constexpr DWORD WS_POPUP = 0x80000000;
+constexpr DWORD WS_CLIPSIBLINGS = 0x04000000;
+constexpr DWORD WS_CAPTION = 0x00C00000;
+constexpr DWORD WS_SYSMENU = 0x00080000;
+constexpr DWORD WS_MINIMIZEBOX = 0x00020000;
+
+constexpr LCTYPE LOCALE_IDEFAULTANSICODEPAGE = 0x1004;
+constexpr DWORD VER_PLATFORM_WIN32_NT = 2;
+
+}  // namespace win
