@@ -2,10 +2,10 @@
 
 // The launcher's headers come first: their mirrored constants carry the names that <windows.h>
 // defines as macros.
-#include <windows.h>
-
 #include "launcher/launch_sequence.h"
 #include "platform/win32_platform.h"
+
+#include <windows.h>
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   platform::Win32Platform os;

@@ -1,7 +1,8 @@
 #include "platform/win32_platform.h"
 
-#include <shellapi.h>
 #include <windows.h>
+
+#include <shellapi.h>
 
 #include <cstddef>
 
