@@ -112,10 +112,14 @@ inline HKEY PredefinedKey(std::uint32_t value) {
 inline const HKEY HKEY_CURRENT_USER = PredefinedKey(0x80000001u);
 inline const HKEY HKEY_LOCAL_MACHINE = PredefinedKey(0x80000002u);
 
+constexpr BOOL FALSE = 0;
+constexpr BOOL TRUE = 1;
+
 constexpr LONG ERROR_SUCCESS = 0;
 constexpr LONG ERROR_FILE_NOT_FOUND = 2;
 constexpr LONG ERROR_ACCESS_DENIED = 5;
 constexpr LONG ERROR_INVALID_HANDLE = 6;
+constexpr LONG ERROR_INVALID_PARAMETER = 87;
 constexpr LONG ERROR_MORE_DATA = 234;
 constexpr LONG ERROR_NO_MORE_ITEMS = 259;
 

@@ -1,0 +1,616 @@
+#include "platform/fake/fake_platform.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace platform::fake {
+
+using namespace win;
+
+FakePlatform* FakePlatform::current_ = nullptr;
+
+std::string Hex(std::uintptr_t value) {
+  std::ostringstream text;
+  text << "0x" << std::hex << std::uppercase << value;
+  return text.str();
+}
+
+namespace {
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+std::string Text(const char* text) {
+  return text ? std::string(text) : std::string("(null)");
+}
+
+std::string ReadFile(const char* path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) throw std::runtime_error(std::string("cannot read ") + path);
+  return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream stream(text);
+  for (std::string line; std::getline(stream, line);) {
+    if (line.ends_with('\r')) line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+// The resource script's string table, with the ids of the header: the fake serves exactly
+// the texts that the shipped program carries. Entries are lines of the form  ID, "text".
+std::map<UINT, std::string> LoadStringTable() {
+  std::map<std::string, UINT> ids;
+  for (const std::string& line : Lines(ReadFile(LAUNCHER_RESOURCE_IDS_FILE))) {
+    std::istringstream words(line);
+    std::string directive, name;
+    UINT id;
+    if (words >> directive >> name >> id && directive == "#define") ids[name] = id;
+  }
+
+  std::map<UINT, std::string> table;
+  for (const std::string& line : Lines(ReadFile(LAUNCHER_RC_FILE))) {
+    const size_t comma = line.find(',');
+    const size_t open = line.find('"');
+    const size_t close = line.rfind('"');
+    if (comma == std::string::npos || open < comma || close <= open) continue;
+    std::istringstream words(line.substr(0, comma));
+    std::string name;
+    words >> name;
+    const UINT id = ids.count(name) ? ids[name] : static_cast<UINT>(std::stoul(name));
+    const std::string raw = line.substr(open + 1, close - open - 1);
+    std::string text;
+    for (size_t i = 0; i < raw.size(); ++i) {
+      if (raw[i] == '"') {
+        text += '"';
+        ++i;  // "" stands for one quote
+      } else if (raw[i] == '\\' && i + 1 < raw.size()) {
+        const char escaped = raw[++i];
+        text += escaped == 'r' ? '\r' : escaped == 'n' ? '\n' : escaped == 't' ? '\t' : escaped;
+      } else {
+        text += raw[i];
+      }
+    }
+    table[id] = text;
+  }
+  return table;
+}
+
+// The parent path and the last name of a registry path.
+std::pair<std::string, std::string> SplitPath(const std::string& path) {
+  const size_t slash = path.rfind('\\');
+  if (slash == std::string::npos) return {"", path};
+  return {path.substr(0, slash), path.substr(slash + 1)};
+}
+
+}  // namespace
+
+FakePlatform::FakePlatform() : strings_(LoadStringTable()) {
+  current_ = this;
+  AddKey("HKLM\\SOFTWARE");
+  AddKey("HKCU\\Software");
+}
+
+FakePlatform::~FakePlatform() {
+  current_ = nullptr;
+}
+
+// --- Set-up --------------------------------------------------------------------------------
+
+void FakePlatform::AddKey(const std::string& path) {
+  const auto [parent, name] = SplitPath(path);
+  if (!parent.empty()) AddKey(parent);
+  keys_.try_emplace(Lower(path), Key{name, {}});
+}
+
+void FakePlatform::DeleteKey(const std::string& path) {
+  const std::string prefix = Lower(path);
+  std::erase_if(keys_, [&](const auto& item) {
+    return item.first == prefix || item.first.starts_with(prefix + "\\");
+  });
+}
+
+void FakePlatform::SetValue(const std::string& keyPath, const std::string& name, DWORD type,
+                            std::string data) {
+  AddKey(keyPath);
+  FindKey(keyPath)->values[Lower(name)] = Value{type, std::move(data)};
+}
+
+void FakePlatform::SetString(const std::string& keyPath, const std::string& name,
+                             const std::string& text, DWORD type) {
+  SetValue(keyPath, name, type, text + '\0');
+}
+
+void FakePlatform::DeleteValue(const std::string& keyPath, const std::string& name) {
+  if (Key* key = FindKey(keyPath)) key->values.erase(Lower(name));
+}
+
+void FakePlatform::PostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  queue_.push_back(MSG{window, message, wParam, lParam, 0, {}});
+}
+
+void FakePlatform::PostQuitMessage(int exitCode) {
+  PostMessage(nullptr, WM_QUIT, static_cast<WPARAM>(exitCode));
+}
+
+void FakePlatform::SendFromOtherThread(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  sent_.push_back(MSG{window, message, wParam, lParam, 0, {}});
+}
+
+// --- Records -------------------------------------------------------------------------------
+
+int FakePlatform::Count(const std::string& name) const {
+  return static_cast<int>(
+      std::count_if(calls.begin(), calls.end(), [&](const Call& c) { return c.name == name; }));
+}
+
+std::vector<Call> FakePlatform::CallsTo(const std::string& name) const {
+  std::vector<Call> found;
+  std::copy_if(calls.begin(), calls.end(), std::back_inserter(found),
+               [&](const Call& c) { return c.name == name; });
+  return found;
+}
+
+std::vector<std::string> FakePlatform::CallNames() const {
+  std::vector<std::string> names;
+  for (const Call& c : calls) names.push_back(c.name);
+  return names;
+}
+
+std::optional<long> FakePlatform::Begin(std::string name, std::vector<std::string> args) {
+  calls.push_back(Call{std::move(name), std::move(args), 0});
+  if (!beforeCall) return std::nullopt;
+  const Call copy = calls.back();  // the hook may record calls of its own
+  std::optional<long> injected = beforeCall(copy);
+  if (injected) End(*injected);
+  return injected;
+}
+
+long FakePlatform::End(long result) {
+  calls.back().result = result;
+  return result;
+}
+
+// --- Registry ------------------------------------------------------------------------------
+
+const std::string* FakePlatform::KeyPath(HKEY key) const {
+  static const std::string kMachine = "HKLM", kUser = "HKCU";
+  if (key == HKEY_LOCAL_MACHINE) return &kMachine;
+  if (key == HKEY_CURRENT_USER) return &kUser;
+  const auto open = openKeys_.find(key);
+  return open == openKeys_.end() ? nullptr : &open->second;
+}
+
+FakePlatform::Key* FakePlatform::FindKey(const std::string& path) {
+  const auto found = keys_.find(Lower(path));
+  return found == keys_.end() ? nullptr : &found->second;
+}
+
+std::vector<const FakePlatform::Key*> FakePlatform::SubKeys(const std::string& path) const {
+  // The map is ordered by lower-case path: enumeration is case-insensitive alphabetical.
+  const std::string prefix = Lower(path) + "\\";
+  std::vector<const Key*> children;
+  for (const auto& [keyPath, key] : keys_)
+    if (keyPath.starts_with(prefix) && keyPath.find('\\', prefix.size()) == std::string::npos)
+      children.push_back(&key);
+  return children;
+}
+
+LONG FakePlatform::RegOpenKeyExA(HKEY key, const char* subKey, DWORD options, REGSAM desired,
+                                 HKEY* result) {
+  if (auto injected =
+          Begin("RegOpenKeyExA", {Hex(key), Text(subKey), std::to_string(options), Hex(desired)}))
+    return *injected;
+  const std::string* base = KeyPath(key);
+  if (base == nullptr) return End(ERROR_INVALID_HANDLE);
+  std::string path = *base;
+  std::string relative = subKey ? subKey : "";
+  while (relative.ends_with('\\')) relative.pop_back();  // Windows accepts a trailing backslash
+  if (!relative.empty()) path += "\\" + relative;
+  if (deniedKeys.count(path)) return End(ERROR_ACCESS_DENIED);
+  if (FindKey(path) == nullptr && path != "HKLM" && path != "HKCU")
+    return End(ERROR_FILE_NOT_FOUND);
+  const HKEY opened = reinterpret_cast<HKEY>(nextKey_++);
+  openKeys_[opened] = path;
+  *result = opened;
+  calls.back().args.push_back("-> " + Hex(opened));
+  return End(ERROR_SUCCESS);
+}
+
+LONG FakePlatform::RegQueryInfoKeyA(HKEY key, char*, DWORD*, DWORD*, DWORD* subKeys,
+                                    DWORD* maxSubKeyLength, DWORD*, DWORD* values,
+                                    DWORD* maxValueNameLength, DWORD* maxValueLength, DWORD*,
+                                    FILETIME* lastWriteTime) {
+  if (auto injected = Begin("RegQueryInfoKeyA", {Hex(key)})) return *injected;
+  const std::string* path = KeyPath(key);
+  if (key == nullptr || path == nullptr) return End(ERROR_INVALID_HANDLE);
+  const auto children = SubKeys(*path);
+  DWORD longest = 0;
+  for (const Key* child : children) longest = std::max<DWORD>(longest, child->name.size());
+  if (subKeys) *subKeys = static_cast<DWORD>(children.size());
+  if (maxSubKeyLength) *maxSubKeyLength = reportedLongestSubKey.value_or(longest);
+  const Key* self = FindKey(*path);
+  if (values) *values = self ? static_cast<DWORD>(self->values.size()) : 0;
+  if (maxValueNameLength) *maxValueNameLength = 0;
+  if (maxValueLength) *maxValueLength = 0;
+  if (lastWriteTime) *lastWriteTime = FILETIME{};
+  return End(ERROR_SUCCESS);
+}
+
+LONG FakePlatform::RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* nameLength, DWORD*,
+                                 char*, DWORD*, FILETIME*) {
+  if (auto injected = Begin("RegEnumKeyExA", {Hex(key), std::to_string(index),
+                                              std::to_string(nameLength ? *nameLength : 0)}))
+    return *injected;
+  const std::string* path = KeyPath(key);
+  if (key == nullptr || path == nullptr) return End(ERROR_INVALID_HANDLE);
+  const auto children = SubKeys(*path);
+  if (index >= children.size()) return End(ERROR_NO_MORE_ITEMS);
+  const std::string& found = children[index]->name;
+  if (found.size() + 1 > *nameLength) return End(ERROR_MORE_DATA);
+  std::memcpy(name, found.c_str(), found.size() + 1);
+  *nameLength = static_cast<DWORD>(found.size());
+  return End(ERROR_SUCCESS);
+}
+
+LONG FakePlatform::RegQueryValueExA(HKEY key, const char* valueName, DWORD*, DWORD* type,
+                                    BYTE* data, DWORD* dataLength) {
+  if (auto injected = Begin("RegQueryValueExA", {Hex(key), Text(valueName), data ? "data" : "size",
+                                                 std::to_string(dataLength ? *dataLength : 0)}))
+    return *injected;
+  const std::string* path = KeyPath(key);
+  if (key == nullptr || path == nullptr) return End(ERROR_INVALID_HANDLE);
+  const Key* owner = FindKey(*path);
+  const auto value = owner ? owner->values.find(Lower(valueName ? valueName : ""))
+                           : decltype(owner->values)::const_iterator{};
+  if (owner == nullptr || value == owner->values.end()) return End(ERROR_FILE_NOT_FOUND);
+  const std::string& bytes = value->second.data;
+  if (data != nullptr) {
+    if (dataLength == nullptr) return End(ERROR_INVALID_PARAMETER);
+    if (*dataLength < bytes.size()) {
+      *dataLength = static_cast<DWORD>(bytes.size());
+      return End(ERROR_MORE_DATA);
+    }
+    std::memcpy(data, bytes.data(), bytes.size());
+  }
+  if (type) *type = value->second.type;
+  if (dataLength) *dataLength = static_cast<DWORD>(bytes.size());
+  return End(ERROR_SUCCESS);
+}
+
+LONG FakePlatform::RegCloseKey(HKEY key) {
+  if (auto injected = Begin("RegCloseKey", {Hex(key)})) return *injected;
+  if (key == HKEY_LOCAL_MACHINE || key == HKEY_CURRENT_USER) rootKeyClosed = true;
+  if (openKeys_.erase(key) == 0) {
+    ++invalidCloses;
+    return End(ERROR_INVALID_HANDLE);
+  }
+  return End(ERROR_SUCCESS);
+}
+
+// --- Shell and processes -------------------------------------------------------------------
+
+BOOL FakePlatform::ShellExecuteExA(SHELLEXECUTEINFOA* info) {
+  auto optional = [](const char* text) {
+    return text ? std::optional<std::string>(text) : std::nullopt;
+  };
+  RecordedShellRequest request;
+  request.cbSize = info->cbSize;
+  request.fMask = info->fMask;
+  request.hwnd = info->hwnd;
+  request.verb = optional(info->lpVerb);
+  request.file = optional(info->lpFile);
+  request.parameters = optional(info->lpParameters);
+  request.directory = optional(info->lpDirectory);
+  request.nShow = info->nShow;
+  request.otherMembersZero = info->hInstApp == nullptr && info->lpIDList == nullptr &&
+                             info->lpClass == nullptr && info->hkeyClass == nullptr &&
+                             info->dwHotKey == 0 && info->hIconOrMonitor == nullptr &&
+                             info->hProcess == nullptr;
+  shellRequest = request;
+  if (auto injected = Begin("ShellExecuteExA", {Text(info->lpFile)})) return *injected;
+  if (shellOutcome == ShellOutcome::kFails) return End(FALSE);
+  if (shellOutcome == ShellOutcome::kStarts) {
+    info->hProcess = kProcessHandle;
+    processHandleOpen = true;
+    processEnded = process.waitsUntilExit == 0;
+  }
+  return End(TRUE);
+}
+
+DWORD FakePlatform::WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+  if (auto injected = Begin("WaitForSingleObject", {Hex(handle), std::to_string(milliseconds)}))
+    return static_cast<DWORD>(*injected);
+  if (handle != kProcessHandle || !processHandleOpen) return static_cast<DWORD>(End(WAIT_FAILED));
+  if (processEnded) return static_cast<DWORD>(End(WAIT_OBJECT_0));
+  if (milliseconds != 0) throw std::logic_error("the fake serves only zero-time waits here");
+  return static_cast<DWORD>(End(WAIT_TIMEOUT));
+}
+
+BOOL FakePlatform::GetExitCodeProcess(HANDLE handle, DWORD* exitCode) {
+  if (auto injected = Begin("GetExitCodeProcess", {Hex(handle)})) return *injected;
+  if (handle != kProcessHandle || !processHandleOpen) return End(FALSE);
+  *exitCode = processEnded ? process.exitCode : STILL_ACTIVE;
+  return End(TRUE);
+}
+
+DWORD FakePlatform::MsgWaitForMultipleObjectsEx(DWORD count, const HANDLE* handles,
+                                                DWORD milliseconds, DWORD wakeMask, DWORD flags) {
+  if (auto injected =
+          Begin("MsgWaitForMultipleObjectsEx", {std::to_string(count), count ? Hex(handles[0]) : "",
+                                                Hex(milliseconds), Hex(wakeMask), Hex(flags)}))
+    return static_cast<DWORD>(*injected);
+  if (count != 1 || handles[0] != kProcessHandle || !processHandleOpen)
+    return static_cast<DWORD>(End(WAIT_FAILED));
+  // MWMO_INPUTAVAILABLE: input already waiting ends the wait at once.
+  if (!queue_.empty() || !sent_.empty()) return static_cast<DWORD>(End(WAIT_OBJECT_0 + 1));
+  if (processEnded) return static_cast<DWORD>(End(WAIT_OBJECT_0));
+  if (process.waitsUntilExit < 0) {
+    blockedForever = true;
+    return static_cast<DWORD>(End(WAIT_FAILED));
+  }
+  if (--process.waitsUntilExit <= 0) processEnded = true;
+  return static_cast<DWORD>(End(processEnded ? WAIT_OBJECT_0 : WAIT_OBJECT_0 + 1));
+}
+
+BOOL FakePlatform::CloseHandle(HANDLE handle) {
+  if (auto injected = Begin("CloseHandle", {Hex(handle)})) return *injected;
+  if (handle != kProcessHandle || !processHandleOpen) {
+    ++invalidCloses;
+    return End(FALSE);
+  }
+  processHandleOpen = false;
+  ++processHandleCloses;
+  return End(TRUE);
+}
+
+void FakePlatform::ExitProcess(UINT exitCode) {
+  Begin("ExitProcess", {std::to_string(exitCode)});
+  exitStatus = exitCode;
+}
+
+// --- Modules, diagnostics, locale ----------------------------------------------------------
+
+DWORD FakePlatform::GetModuleFileNameA(HMODULE module, char* fileName, DWORD size) {
+  if (auto injected = Begin("GetModuleFileNameA", {Hex(module), std::to_string(size)}))
+    return static_cast<DWORD>(*injected);
+  if (module != nullptr && module != kInstance) return static_cast<DWORD>(End(0));
+  if (size == 0) return static_cast<DWORD>(End(0));
+  const size_t length = executablePath.size();
+  if (length < size) {
+    std::memcpy(fileName, executablePath.c_str(), length + 1);
+    return static_cast<DWORD>(End(static_cast<long>(length)));
+  }
+  // Cut: Vista and later end the buffer with a NUL, XP fills it to the last byte.
+  std::memcpy(fileName, executablePath.data(), size);
+  if (!cutPathWithoutNul) fileName[size - 1] = '\0';
+  return static_cast<DWORD>(End(size));
+}
+
+HMODULE FakePlatform::GetModuleHandleA(const char* moduleName) {
+  Begin("GetModuleHandleA", {Text(moduleName)});
+  return moduleName == nullptr ? kInstance : nullptr;
+}
+
+void FakePlatform::OutputDebugStringA(const char* text) {
+  Begin("OutputDebugStringA", {Text(text)});
+  debugLines.push_back(text);
+}
+
+BOOL FakePlatform::GetVersionExA(OSVERSIONINFOA* info) {
+  if (auto injected = Begin("GetVersionExA", {std::to_string(info->dwOSVersionInfoSize)}))
+    return *injected;
+  info->dwMajorVersion = 10;
+  info->dwPlatformId = platformId;
+  return End(TRUE);
+}
+
+LCID FakePlatform::GetThreadLocale() {
+  Begin("GetThreadLocale", {});
+  return static_cast<LCID>(End(threadLocale));
+}
+
+int FakePlatform::GetLocaleInfoA(LCID locale, LCTYPE type, char* data, int size) {
+  if (auto injected = Begin("GetLocaleInfoA", {Hex(locale), Hex(type), std::to_string(size)}))
+    return static_cast<int>(*injected);
+  const auto text = localeCodePageText.find(locale);
+  if (type != LOCALE_IDEFAULTANSICODEPAGE || text == localeCodePageText.end())
+    return static_cast<int>(End(0));
+  if (static_cast<int>(text->second.size()) + 1 > size) return static_cast<int>(End(0));
+  std::memcpy(data, text->second.c_str(), text->second.size() + 1);
+  return static_cast<int>(End(static_cast<long>(text->second.size() + 1)));
+}
+
+UINT FakePlatform::GetACP() {
+  Begin("GetACP", {});
+  return static_cast<UINT>(End(ansiCodePage));
+}
+
+BOOL FakePlatform::GetCPInfo(UINT codePage, CPINFO* info) {
+  if (auto injected = Begin("GetCPInfo", {std::to_string(codePage)})) return *injected;
+  *info = CPINFO{};
+  info->MaxCharSize = 1;
+  const auto ranges = leadByteRanges.find(codePage);
+  if (ranges != leadByteRanges.end()) {
+    info->MaxCharSize = 2;
+    std::copy_n(ranges->second.begin(), std::min<size_t>(ranges->second.size(), MAX_LEADBYTES),
+                info->LeadByte);
+  }
+  return End(TRUE);
+}
+
+// --- Messages and windows ------------------------------------------------------------------
+
+LRESULT FakePlatform::CallWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  const auto found = windows.find(window);
+  if (found == windows.end() || found->second.destroyed || !found->second.procedure) return 0;
+  return found->second.procedure(window, message, wParam, lParam);
+}
+
+void FakePlatform::DeliverSentMessages() {
+  while (!sent_.empty()) {
+    const MSG message = sent_.front();
+    sent_.pop_front();
+    sentMessageResults.push_back(
+        CallWindow(message.hwnd, message.message, message.wParam, message.lParam));
+  }
+}
+
+BOOL FakePlatform::PeekMessageA(MSG* msg, HWND window, UINT filterMin, UINT filterMax,
+                                UINT removeMessage) {
+  if (auto injected = Begin("PeekMessageA", {Hex(window), std::to_string(filterMin),
+                                             std::to_string(filterMax), Hex(removeMessage)}))
+    return *injected;
+  DeliverSentMessages();
+  if (queue_.empty()) return End(FALSE);
+  *msg = queue_.front();
+  if (removeMessage & PM_REMOVE) queue_.pop_front();
+  calls.back().args.push_back("-> " + Hex(msg->message));
+  return End(TRUE);
+}
+
+BOOL FakePlatform::TranslateMessage(const MSG* msg) {
+  Begin("TranslateMessage", {Hex(msg->message)});
+  return End(FALSE);
+}
+
+LRESULT FakePlatform::DispatchMessageA(const MSG* msg) {
+  Begin("DispatchMessageA", {Hex(msg->hwnd), Hex(msg->message)});
+  const size_t record = calls.size() - 1;
+  const LRESULT result = CallWindow(msg->hwnd, msg->message, msg->wParam, msg->lParam);
+  calls[record].result = result;
+  return result;
+}
+
+BOOL FakePlatform::GetClassInfoA(HINSTANCE instance, const char* className, WNDCLASSA* wndClass) {
+  if (auto injected = Begin("GetClassInfoA", {Hex(instance), Text(className)})) return *injected;
+  for (size_t i = 0; i < registeredClasses.size(); ++i) {
+    if (registeredClasses[i].hInstance == instance && registeredClassNames[i] == className) {
+      *wndClass = registeredClasses[i];
+      return End(TRUE);
+    }
+  }
+  return End(FALSE);
+}
+
+WORD FakePlatform::RegisterClassA(const WNDCLASSA* wndClass) {
+  if (auto injected = Begin("RegisterClassA", {Text(wndClass->lpszClassName)}))
+    return static_cast<WORD>(*injected);
+  registeredClasses.push_back(*wndClass);
+  registeredClassNames.push_back(wndClass->lpszClassName);
+  return static_cast<WORD>(End(0xC000 + static_cast<long>(registeredClasses.size())));
+}
+
+HWND FakePlatform::CreateWindowExA(DWORD exStyle, const char* className, const char* windowName,
+                                   DWORD style, int x, int y, int width, int height, HWND parent,
+                                   void* menu, HINSTANCE instance, void* param) {
+  if (auto injected = Begin("CreateWindowExA", {Text(className), Text(windowName), Hex(style)}))
+    return reinterpret_cast<HWND>(*injected);
+  const auto known = std::find(registeredClassNames.begin(), registeredClassNames.end(),
+                               std::string(className ? className : ""));
+  if (known == registeredClassNames.end()) return nullptr;
+  const HWND window = reinterpret_cast<HWND>(nextWindow_);
+  nextWindow_ += 0x10;
+  windows[window] = FakeWindow{className,
+                               windowName ? windowName : "",
+                               exStyle,
+                               style,
+                               x,
+                               y,
+                               width,
+                               height,
+                               parent,
+                               menu,
+                               instance,
+                               param,
+                               registeredClasses[known - registeredClassNames.begin()].lpfnWndProc,
+                               false};
+  End(static_cast<long>(reinterpret_cast<std::uintptr_t>(window)));
+  return window;
+}
+
+LONG_PTR FakePlatform::SetWindowLongA(HWND window, int index, LONG_PTR newLong) {
+  if (auto injected = Begin("SetWindowLongA", {Hex(window), std::to_string(index)}))
+    return *injected;
+  const auto found = windows.find(window);
+  if (found == windows.end() || index != GWL_WNDPROC) return End(0);
+  const auto old = reinterpret_cast<LONG_PTR>(found->second.procedure);
+  found->second.procedure = reinterpret_cast<WNDPROC>(newLong);
+  return old;
+}
+
+LRESULT FakePlatform::DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM) {
+  Begin("DefWindowProcA", {Hex(window), Hex(message), std::to_string(wParam)});
+  // Let a log-off or shutdown go ahead.
+  return End(message == WM_QUERYENDSESSION ? 1 : 0);
+}
+
+LRESULT WIN_CALLBACK FakePlatform::DefaultProcedure(HWND window, UINT message, WPARAM wParam,
+                                                    LPARAM lParam) {
+  return current_->DefWindowProcA(window, message, wParam, lParam);
+}
+
+WNDPROC FakePlatform::DefWindowProcAddress() {
+  return &DefaultProcedure;
+}
+
+BOOL FakePlatform::DestroyWindow(HWND window) {
+  if (auto injected = Begin("DestroyWindow", {Hex(window)})) return *injected;
+  const auto found = windows.find(window);
+  if (found == windows.end() || found->second.destroyed) return End(FALSE);
+  found->second.destroyed = true;
+  return End(TRUE);
+}
+
+int FakePlatform::GetSystemMetrics(int index) {
+  Begin("GetSystemMetrics", {std::to_string(index)});
+  return static_cast<int>(End(index == SM_CXSCREEN   ? screenWidth
+                              : index == SM_CYSCREEN ? screenHeight
+                                                     : 0));
+}
+
+BOOL FakePlatform::OemToCharA(const char* source, char* destination) {
+  Begin("OemToCharA", {Text(source)});
+  const size_t length = std::strlen(source);
+  std::memmove(destination, source, length + 1);
+  for (size_t i = 0; i < length; ++i) {
+    const auto mapped = oemToAnsi.find(static_cast<unsigned char>(destination[i]));
+    if (mapped != oemToAnsi.end()) destination[i] = static_cast<char>(mapped->second);
+  }
+  return End(TRUE);
+}
+
+char* FakePlatform::CharLowerA(char* text) {
+  Begin("CharLowerA", {Text(text)});
+  // Windows-1252: ASCII and the accented capitals 0xC0-0xDE (but the multiplication sign).
+  for (char* c = text; *c; ++c) {
+    const auto byte = static_cast<unsigned char>(*c);
+    if ((byte >= 'A' && byte <= 'Z') || (byte >= 0xC0 && byte <= 0xDE && byte != 0xD7))
+      *c = static_cast<char>(byte + 0x20);
+  }
+  return text;
+}
+
+int FakePlatform::LoadStringA(HINSTANCE instance, UINT id, char* buffer, int bufferMax) {
+  if (auto injected = Begin("LoadStringA", {Hex(instance), std::to_string(id)}))
+    return static_cast<int>(*injected);
+  const auto found = strings_.find(id);
+  if (instance != kInstance || found == strings_.end() || bufferMax <= 0) {
+    if (bufferMax > 0) buffer[0] = '\0';
+    return static_cast<int>(End(0));
+  }
+  const size_t length = std::min(found->second.size(), static_cast<size_t>(bufferMax - 1));
+  std::memcpy(buffer, found->second.data(), length);
+  buffer[length] = '\0';
+  return static_cast<int>(End(static_cast<long>(length)));
+}
+
+}  // namespace platform::fake

@@ -1,0 +1,211 @@
+// A platform served from memory for the unit tests: a registry, a shell that starts scripted
+// processes, a message queue with windows, a locale and the program's string resources (read
+// from the real resource script). Every call is recorded with its arguments and result.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace platform::fake {
+
+struct Call {
+  std::string name;
+  std::vector<std::string> args;
+  long result = 0;
+};
+
+struct ScriptedProcess {
+  win::DWORD exitCode = 0;
+  // Waits it survives: 0 means it has ended by the first look; -1 means it never ends.
+  int waitsUntilExit = 0;
+};
+
+struct RecordedShellRequest {
+  win::DWORD cbSize = 0, fMask = 0;
+  win::HWND hwnd = nullptr;
+  std::optional<std::string> verb, file, parameters, directory;
+  int nShow = 0;
+  bool otherMembersZero = false;
+};
+
+struct FakeWindow {
+  std::string className, title;
+  win::DWORD exStyle = 0, style = 0;
+  int x = 0, y = 0, width = 0, height = 0;
+  win::HWND parent = nullptr;
+  void* menu = nullptr;
+  win::HINSTANCE instance = nullptr;
+  void* param = nullptr;
+  win::WNDPROC procedure = nullptr;
+  bool destroyed = false;
+};
+
+class FakePlatform final : public Platform {
+ public:
+  FakePlatform();
+  ~FakePlatform() override;
+
+  // --- What the tests set up -------------------------------------------------------------
+  // Registry paths are written "HKLM\\SOFTWARE\\..."; keys are made with their parents.
+  void AddKey(const std::string& path);
+  void DeleteKey(const std::string& path);
+  void SetValue(const std::string& keyPath, const std::string& name, win::DWORD type,
+                std::string data);
+  // A REG_SZ (or other string type) value with its terminating NUL.
+  void SetString(const std::string& keyPath, const std::string& name, const std::string& text,
+                 win::DWORD type = win::REG_SZ);
+  void DeleteValue(const std::string& keyPath, const std::string& name);
+  // Opens of these keys are refused with ERROR_ACCESS_DENIED.
+  std::set<std::string> deniedKeys;
+  // Replaces the longest sub-key name length that RegQueryInfoKeyA reports.
+  std::optional<win::DWORD> reportedLongestSubKey;
+
+  enum class ShellOutcome { kStarts, kStartsWithoutHandle, kFails };
+  ShellOutcome shellOutcome = ShellOutcome::kStarts;
+  ScriptedProcess process;
+
+  std::string executablePath = "C:\\Tools\\launcher.exe";
+  // GetModuleFileNameA cuts an over-long path like Windows XP, without a terminating NUL.
+  bool cutPathWithoutNul = false;
+  // OemToCharA maps these bytes; the others stay.
+  std::map<unsigned char, unsigned char> oemToAnsi;
+  win::LCID threadLocale = 0x0409;
+  std::map<win::LCID, std::string> localeCodePageText = {{0x0409, "1252"}, {0x0411, "932"}};
+  win::UINT ansiCodePage = 1252;
+  std::map<win::UINT, std::vector<win::BYTE>> leadByteRanges = {{932, {0x81, 0x9F, 0xE0, 0xFC}}};
+  win::DWORD platformId = win::VER_PLATFORM_WIN32_NT;
+  int screenWidth = 1024, screenHeight = 768;
+
+  // Runs before each call is carried out: a test may change the fake's state there, or
+  // answer the call itself by returning its failure result (outputs are then left untouched).
+  std::function<std::optional<long>(const Call&)> beforeCall;
+
+  // Messages: posted ones wait in the queue; sent ones reach their window's procedure during
+  // the next PeekMessageA, as messages from other threads do.
+  void PostMessage(win::HWND window, win::UINT message, win::WPARAM wParam = 0,
+                   win::LPARAM lParam = 0);
+  void PostQuitMessage(int exitCode = 0);
+  void SendFromOtherThread(win::HWND window, win::UINT message, win::WPARAM wParam = 0,
+                           win::LPARAM lParam = 0);
+  std::vector<win::LRESULT> sentMessageResults;
+
+  // --- What the tests read ---------------------------------------------------------------
+  std::vector<Call> calls;
+  int Count(const std::string& name) const;
+  std::vector<Call> CallsTo(const std::string& name) const;
+  std::vector<std::string> CallNames() const;
+  // Successful key opens whose handle was not closed yet.
+  int OpenKeyCount() const { return static_cast<int>(openKeys_.size()); }
+  bool rootKeyClosed = false;
+  // Closes of key or process handles that were not open.
+  int invalidCloses = 0;
+
+  std::optional<RecordedShellRequest> shellRequest;
+  bool processHandleOpen = false;
+  int processHandleCloses = 0;
+  bool processEnded = false;
+  // A wait that nothing could ever end: the real call would block forever.
+  bool blockedForever = false;
+
+  std::vector<std::string> debugLines;
+  std::optional<win::UINT> exitStatus;
+  std::map<win::HWND, FakeWindow> windows;
+  std::vector<win::WNDCLASSA> registeredClasses;
+  std::vector<std::string> registeredClassNames;
+
+  static inline win::HINSTANCE const kInstance = reinterpret_cast<win::HINSTANCE>(0x400000);
+  static inline win::HANDLE const kProcessHandle = reinterpret_cast<win::HANDLE>(0x2000);
+
+  // --- Platform ----------------------------------------------------------------------------
+  LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD options, REGSAM desired,
+                     HKEY* result) override;
+  LONG RegQueryInfoKeyA(HKEY key, char* className, DWORD* classNameLength, DWORD* reserved,
+                        DWORD* subKeys, DWORD* maxSubKeyLength, DWORD* maxClassLength,
+                        DWORD* values, DWORD* maxValueNameLength, DWORD* maxValueLength,
+                        DWORD* securityDescriptorLength, FILETIME* lastWriteTime) override;
+  LONG RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* nameLength, DWORD* reserved,
+                     char* className, DWORD* classNameLength, FILETIME* lastWriteTime) override;
+  LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD* reserved, DWORD* type, BYTE* data,
+                        DWORD* dataLength) override;
+  LONG RegCloseKey(HKEY key) override;
+  BOOL ShellExecuteExA(SHELLEXECUTEINFOA* info) override;
+  BOOL GetExitCodeProcess(HANDLE process, DWORD* exitCode) override;
+  DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) override;
+  BOOL CloseHandle(HANDLE handle) override;
+  void ExitProcess(UINT exitCode) override;
+  DWORD GetModuleFileNameA(HMODULE module, char* fileName, DWORD size) override;
+  HMODULE GetModuleHandleA(const char* moduleName) override;
+  void OutputDebugStringA(const char* text) override;
+  BOOL GetVersionExA(OSVERSIONINFOA* info) override;
+  LCID GetThreadLocale() override;
+  int GetLocaleInfoA(LCID locale, LCTYPE type, char* data, int size) override;
+  UINT GetACP() override;
+  BOOL GetCPInfo(UINT codePage, CPINFO* info) override;
+  BOOL PeekMessageA(MSG* msg, HWND window, UINT filterMin, UINT filterMax,
+                    UINT removeMessage) override;
+  BOOL TranslateMessage(const MSG* msg) override;
+  LRESULT DispatchMessageA(const MSG* msg) override;
+  DWORD MsgWaitForMultipleObjectsEx(DWORD count, const HANDLE* handles, DWORD milliseconds,
+                                    DWORD wakeMask, DWORD flags) override;
+  BOOL GetClassInfoA(HINSTANCE instance, const char* className, WNDCLASSA* wndClass) override;
+  WORD RegisterClassA(const WNDCLASSA* wndClass) override;
+  HWND CreateWindowExA(DWORD exStyle, const char* className, const char* windowName, DWORD style,
+                       int x, int y, int width, int height, HWND parent, void* menu,
+                       HINSTANCE instance, void* param) override;
+  LONG_PTR SetWindowLongA(HWND window, int index, LONG_PTR newLong) override;
+  LRESULT DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
+  WNDPROC DefWindowProcAddress() override;
+  BOOL DestroyWindow(HWND window) override;
+  int GetSystemMetrics(int index) override;
+  BOOL OemToCharA(const char* source, char* destination) override;
+  char* CharLowerA(char* text) override;
+  int LoadStringA(HINSTANCE instance, UINT id, char* buffer, int bufferMax) override;
+
+ private:
+  struct Value {
+    win::DWORD type;
+    std::string data;
+  };
+  struct Key {
+    std::string name;                     // as created, for enumeration
+    std::map<std::string, Value> values;  // by lower-case name
+  };
+
+  // Records the call; returns the injected failure, if beforeCall gave one.
+  std::optional<long> Begin(std::string name, std::vector<std::string> args);
+  long End(long result);
+  const std::string* KeyPath(HKEY key) const;
+  std::vector<const Key*> SubKeys(const std::string& path) const;
+  Key* FindKey(const std::string& path);
+  void DeliverSentMessages();
+  LRESULT CallWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  static LRESULT WIN_CALLBACK DefaultProcedure(HWND, UINT, WPARAM, LPARAM);
+
+  std::map<std::string, Key> keys_;  // by lower-case full path
+  std::map<HKEY, std::string> openKeys_;
+  std::uintptr_t nextKey_ = 0x1000;
+  std::uintptr_t nextWindow_ = 0x10000;
+  std::deque<MSG> queue_;
+  std::deque<MSG> sent_;
+  std::map<win::UINT, std::string> strings_;
+  static FakePlatform* current_;
+};
+
+// Hexadecimal text of a value, as the call records show handles, masks and flags.
+std::string Hex(std::uintptr_t value);
+inline std::string Hex(std::nullptr_t) {
+  return Hex(std::uintptr_t{0});
+}
+template <class T>
+std::string Hex(T* pointer) {
+  return Hex(reinterpret_cast<std::uintptr_t>(pointer));
+}
+
+}  // namespace platform::fake

@@ -1,0 +1,219 @@
+#include "launcher/presence_check.h"
+
+#include "launcher/errors.h"
+#include "test_support.h"
+
+namespace launcher::test {
+namespace {
+
+using platform::fake::Call;
+using platform::fake::Hex;
+
+const std::string kWowSubKey =
+    "SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+const std::string kWrongType =
+    "Type de donn\xE9"
+    "es incorrect pour 'DisplayName'";
+const std::string kReadFailed =
+    "Echec \xE0 l'obtention des donn\xE9"
+    "es pour 'DisplayName'";
+
+class PresenceCheckTest : public LauncherTest {
+ protected:
+  std::vector<std::string> OpenedPaths() const {
+    std::vector<std::string> paths;
+    for (const Call& call : os.CallsTo("RegOpenKeyExA")) paths.push_back(call.args.at(1));
+    return paths;
+  }
+  // The message of the error that the check raised, or nothing when it answered.
+  std::optional<std::string> RaisedMessage() {
+    try {
+      IsRedistInstalled(os);
+    } catch (const ERegistryException& error) {
+      return error.Message();
+    }
+    return std::nullopt;
+  }
+};
+
+TEST_F(PresenceCheckTest, DisplayNameMatchesOnItsFirst66Bytes) {
+  struct Case {
+    std::string data;  // the raw value data
+    win::DWORD type;
+    bool installed;
+  };
+  std::string lastLower = kRedist;
+  lastLower[0] = 'm';
+  const Case cases[] = {
+      {kRedist + '\0', win::REG_SZ, true},
+      {kRedist + " [x86]" + '\0', win::REG_SZ, true},
+      {kRedist + "0" + '\0', win::REG_SZ, true},
+      {kRedist + '\0', win::REG_EXPAND_SZ, true},
+      {kRedist + '\0' + "tail" + '\0', win::REG_SZ, true},
+      {kRedist, win::REG_SZ, true},  // data without its terminating NUL
+      {kRedist.substr(0, 65) + '\0', win::REG_SZ, false},
+      {lastLower + '\0', win::REG_SZ, false},
+      {" " + kRedist + '\0', win::REG_SZ, false},
+      {kRedist.substr(0, 30) + '\0' + kRedist.substr(31) + '\0', win::REG_SZ, false},
+      {std::string(1, '\0'), win::REG_SZ, false},
+      {"", win::REG_DWORD, false},  // a value of any type without data reads as empty text
+      {"", win::REG_SZ, false},
+  };
+  for (const Case& c : cases) {
+    os.SetValue(kWow + "\\{ENTRY}", "DisplayName", c.type, c.data);
+    EXPECT_EQ(IsRedistInstalled(os), c.installed) << c.data;
+  }
+}
+
+TEST_F(PresenceCheckTest, ValueOfAnotherTypeBeforeTheMatchRaises) {
+  const std::pair<win::DWORD, std::string> wrongValues[] = {
+      {win::REG_DWORD, std::string("\x01\0\0\0", 4)},
+      {win::REG_BINARY, "\xAB\xCD"},
+      {win::REG_MULTI_SZ, kRedist + '\0' + '\0'},
+      {win::REG_NONE, kRedist + '\0'},
+  };
+  AddEntry(kWow, "{B-MATCH}", kRedist);
+  for (const auto& [type, data] : wrongValues) {
+    os.SetValue(kWow + "\\{A-WRONG}", "DisplayName", type, data);
+    EXPECT_EQ(RaisedMessage(), kWrongType) << type;
+  }
+}
+
+TEST_F(PresenceCheckTest, EntriesAfterTheMatchAreNeverOpened) {
+  AddEntry(kWow, "{A-MATCH}", kRedist);
+  AddEntry(kWow, "{B-MATCH-TOO}", kRedist);
+  os.SetValue(kWow + "\\{C-WRONG}", "DisplayName", win::REG_DWORD, std::string(4, '\0'));
+  EXPECT_TRUE(IsRedistInstalled(os));
+  EXPECT_EQ(OpenedPaths(), (std::vector<std::string>{kWowSubKey, kWowSubKey + "{A-MATCH}"}));
+}
+
+TEST_F(PresenceCheckTest, EveryOpenUsesTheReadOnly64BitViewBelowTheLocalMachine) {
+  AddEntry(kWow, "{A}", "Other product");
+  AddEntry(kWow, "{B}", kRedist);
+  EXPECT_TRUE(IsRedistInstalled(os));
+  const auto opens = os.CallsTo("RegOpenKeyExA");
+  ASSERT_EQ(opens.size(), 3u);
+  for (const Call& open : opens) {
+    EXPECT_EQ(open.args.at(0), Hex(0x80000002u));
+    EXPECT_EQ(open.args.at(3), Hex(0x20119u));
+  }
+  EXPECT_EQ(OpenedPaths(),
+            (std::vector<std::string>{kWowSubKey, kWowSubKey + "{A}", kWowSubKey + "{B}"}));
+  // The entry reader opens the next key before it closes the one it holds.
+  const auto names = os.CallNames();
+  std::vector<size_t> openAt;
+  for (size_t i = 0; i < names.size(); ++i)
+    if (names[i] == "RegOpenKeyExA") openAt.push_back(i);
+  EXPECT_EQ(names.at(openAt.at(2) + 1), "RegCloseKey");
+}
+
+TEST_F(PresenceCheckTest, WithoutAnyUninstallKeyTheAnswerIsNoAndNoEntryIsOpened) {
+  os.DeleteKey("HKLM\\SOFTWARE\\Microsoft");
+  os.DeleteKey("HKLM\\SOFTWARE\\WOW6432Node");
+  EXPECT_FALSE(IsRedistInstalled(os));
+  EXPECT_EQ(os.CallNames(),
+            (std::vector<std::string>{"RegOpenKeyExA", "RegOpenKeyExA", "RegQueryInfoKeyA"}));
+  EXPECT_EQ(os.CallsTo("RegQueryInfoKeyA").at(0).args.at(0), Hex(nullptr));
+}
+
+TEST_F(PresenceCheckTest, ThirtyTwoBitWindowsIsLookedThroughInItsNativeKey) {
+  AddEntry(kNative, "{NATIVE}", kRedist);
+  EXPECT_TRUE(IsRedistInstalled(os));
+  const std::string native = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+  EXPECT_EQ(OpenedPaths(), (std::vector<std::string>{kWowSubKey, native, native + "{NATIVE}"}));
+}
+
+TEST_F(PresenceCheckTest, TheNativeKeyIsNotReadWhenTheWow64KeyExists) {
+  os.AddKey(kWow);
+  AddEntry(kNative, "{NATIVE}", kRedist);
+  EXPECT_FALSE(IsRedistInstalled(os));
+  EXPECT_EQ(OpenedPaths(), std::vector<std::string>{kWowSubKey});
+}
+
+TEST_F(PresenceCheckTest, RefusedUninstallKeyIsLikeAMissingOne) {
+  AddEntry(kWow, "{MATCH}", kRedist);
+  os.deniedKeys = {kWow};
+  EXPECT_FALSE(IsRedistInstalled(os));
+}
+
+TEST_F(PresenceCheckTest, EntryThatCannotBeOpenedReusesTheKeyOpenedBefore) {
+  AddEntry(kWow, "{A}", "Other product");
+  AddEntry(kWow, "{B}", kRedist);
+  AddEntry(kWow, "{C}", "Third product");
+  os.deniedKeys = {kWow + "\\{A}", kWow + "\\{C}"};
+  os.SetString(kWow + "\\{B}", "DisplayName", "Not it");
+  EXPECT_FALSE(IsRedistInstalled(os));
+  // {A}, first, is passed over with no key held; {C} examines {B} a second time.
+  const auto reads = os.CallsTo("RegQueryValueExA");
+  ASSERT_EQ(reads.size(), 7u);  // no key: 1; {B}: exists, size, data; {B} again: 3
+  EXPECT_EQ(reads.at(0).args.at(0), Hex(nullptr));
+  EXPECT_EQ(reads.at(1).args.at(0), reads.at(4).args.at(0));
+}
+
+TEST_F(PresenceCheckTest, FailedEnumerationAppendsThePreviousNameAgain) {
+  AddEntry(kWow, "{A}", "Other product");
+  AddEntry(kWow, "{B}", kRedist);
+  os.beforeCall = [](const Call& call) -> std::optional<long> {
+    if (call.name == "RegEnumKeyExA" && call.args.at(1) == "1") return win::ERROR_MORE_DATA;
+    return std::nullopt;
+  };
+  EXPECT_FALSE(IsRedistInstalled(os));
+  EXPECT_EQ(OpenedPaths(),
+            (std::vector<std::string>{kWowSubKey, kWowSubKey + "{A}", kWowSubKey + "{A}"}));
+}
+
+TEST_F(PresenceCheckTest, ValueThatChangesBetweenTheQueriesIsEmptyOrRaises) {
+  AddEntry(kWow, "{A}", "Other product");
+  AddEntry(kWow, "{B}", kRedist);
+  // Removed between the existence test and the size query: an empty text, then the next entry.
+  int sizeQueries = 0;
+  os.beforeCall = [&](const Call& call) -> std::optional<long> {
+    if (call.name == "RegQueryValueExA" && call.args.at(2) == "size" && ++sizeQueries == 2)
+      os.DeleteValue(kWow + "\\{A}", "DisplayName");
+    return std::nullopt;
+  };
+  EXPECT_TRUE(IsRedistInstalled(os));
+
+  // Grown between the size query and the data read: the read fails and raises.
+  os.SetString(kWow + "\\{A}", "DisplayName", "Other product");
+  os.beforeCall = [&](const Call& call) -> std::optional<long> {
+    if (call.name == "RegQueryValueExA" && call.args.at(2) == "data")
+      os.SetString(kWow + "\\{A}", "DisplayName", "A much longer display name");
+    return std::nullopt;
+  };
+  EXPECT_EQ(RaisedMessage(), kReadFailed);
+
+  // Any other failure of the data read raises the same error.
+  os.beforeCall = [](const Call& call) -> std::optional<long> {
+    if (call.name == "RegQueryValueExA" && call.args.at(2) == "data") return 1392;
+    return std::nullopt;
+  };
+  EXPECT_EQ(RaisedMessage(), kReadFailed);
+}
+
+TEST_F(PresenceCheckTest, NameBufferIsDoubledForDoubleByteCodePagesOnNT) {
+  AddEntry(kWow, "{ABCD}", "Other product");  // 6 characters
+  struct Case {
+    bool nt;
+    bool doubleByte;
+    std::string enumSize;
+  };
+  for (const Case& c : {Case{true, true, "13"}, Case{true, false, "7"}, Case{false, true, "7"}}) {
+    PlatformIsNT = c.nt;
+    LeadByteSet.reset();
+    if (c.doubleByte) LeadByteSet.set(0x81);
+    os.calls.clear();
+    EXPECT_FALSE(IsRedistInstalled(os));
+    EXPECT_EQ(os.CallsTo("RegEnumKeyExA").at(0).args.at(2), c.enumSize);
+  }
+}
+
+TEST_F(PresenceCheckTest, ReadsTheProgramWideUninstallPath) {
+  os.AddKey("HKLM\\SOFTWARE\\Elsewhere");
+  AddEntry("HKLM\\SOFTWARE\\Elsewhere", "{E}", kRedist);
+  UninstallKeyPath = "\\SOFTWARE\\Elsewhere\\";
+  EXPECT_TRUE(IsRedistInstalled(os));
+}
+
+}  // namespace
+}  // namespace launcher::test
