@@ -23,7 +23,7 @@ build-windows: setup
 
 test: build
 	cd build/host && ctest --output-on-failure -j $(JOBS)
-	cd build/windows && ctest --output-on-failure
+	cd build/windows && ctest --output-on-failure -j 3
 
 demo: build-windows
 	sh demo/run_demo.sh build/windows

@@ -1,0 +1,520 @@
+#!/usr/bin/env python3
+"""End-to-end checks of launcher.exe under Wine and Xvfb, each scenario in a fresh folder of a
+throwaway 32-bit prefix, with a stub standing in for vc_redist.x86.exe.
+
+usage: run_e2e.py --launcher build/windows/launcher.exe --helpers build/windows/tests/e2e
+                  [--group registry|install|window ...] [--only SUBSTRING]
+"""
+
+import argparse
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from winelab import (  # noqa: E402
+    NATIVE_UNINSTALL, REG_BINARY, REG_DWORD, REG_EXPAND_SZ, REG_MULTI_SZ, REG_NONE, REG_SZ, SCREEN,
+    WOW_UNINSTALL, Lab, LabError, StubLog, sz, wait_for)
+
+MATCH = b"Microsoft Visual C++ 2015-2022 Redistributable (x86) - 14.34.31931"
+PARAMETERS = b"/install /passive /norestart"
+STILL_ACTIVE = 259
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def debug_line(code):
+    """The bytes a debugger reads for one report: the text and its terminating NUL."""
+    return b"Erreur lors de l'installation : " + str(code).encode() + b"\0"
+
+
+# Registry layouts
+
+def uninstall_state(wow=(), native=(), wow_key=True):
+    """Operations that leave exactly these uninstall entries: (sub-key, type, data), where a type
+    of None makes an entry without DisplayName. Without wow_key the machine looks 32-bit."""
+    ops = [("delkey", r"HKLM\SOFTWARE\WOW6432Node"), ("delkey", "HKLM\\" + NATIVE_UNINSTALL),
+           ("mkkey", "HKLM\\" + NATIVE_UNINSTALL)]
+    if wow_key:
+        ops.append(("mkkey", "HKLM\\" + WOW_UNINSTALL))
+    for base, entries in ((WOW_UNINSTALL, wow), (NATIVE_UNINSTALL, native)):
+        for name, value_type, data in entries:
+            key = f"HKLM\\{base}\\{name}"
+            ops.append(("mkkey", key))
+            if value_type is not None:
+                ops.append(("set", key, "DisplayName", value_type, data))
+    return ops
+
+
+def runtime(name="M-runtime", value_type=REG_SZ, data=sz(MATCH)):
+    return (name, value_type, data)
+
+
+# One scenario's folder
+
+class Case:
+    """A fresh folder with launcher.exe and the stub beside it, plus a decoy stub in the working
+    folder the launcher is started from: a launcher that looked there would be caught."""
+
+    def __init__(self, lab, launcher, slug, exe_name="launcher.exe", folder_name=None,
+                 installer=True):
+        self.lab = lab
+        self.dir = os.path.join(lab.drive_c, "e2e", folder_name or slug)
+        self.cwd = os.path.join(lab.drive_c, "e2e", slug + "-cwd")
+        logs = os.path.join(lab.drive_c, "e2e-logs")
+        for d in (self.dir, self.cwd, logs):
+            os.makedirs(d, exist_ok=True)
+        shutil.copy(launcher, os.path.join(self.dir, exe_name))
+        stub = lab.helper("stub_installer")
+        if installer:
+            shutil.copy(stub, os.path.join(self.dir, "vc_redist.x86.exe"))
+        shutil.copy(stub, os.path.join(self.cwd, "vc_redist.x86.exe"))
+        self.exe = lab.win_path(os.path.join(self.dir, exe_name))
+        self.log_path = os.path.join(logs, slug + ".log")
+        self.stop_path = os.path.join(logs, slug + ".stop")
+        self.runs = []
+
+    def installer_path(self):
+        return self.exe[: self.exe.rindex("\\") + 1].encode() + b"vc_redist.x86.exe"
+
+    def start(self, exit_code=0, wait=False, args=None, **extra):
+        env = {"STUB_LOG": self.lab.win_path(self.log_path), "STUB_EXIT": str(exit_code)}
+        if wait:
+            env["STUB_STOP_FILE"] = self.lab.win_path(self.stop_path)
+        env.update(extra)
+        run = self.lab.launch(self.exe, cwd=self.lab.win_path(self.cwd), args=args, env=env)
+        self.runs.append(run)
+        run.started()
+        return run
+
+    def stub(self):
+        return StubLog(self.log_path)
+
+    def installer_started(self, timeout=20):
+        check(wait_for(lambda: self.stub().starts, timeout), "the installer was never started")
+        return self.stub().starts[0][0]
+
+    def stop_installer(self):
+        open(self.stop_path, "w").close()
+
+    def close(self):
+        self.stop_installer()  # no stub outlives its scenario
+        for run in self.runs:
+            run.finish()
+
+
+def exit_code(run, timeout=30):
+    code = run.wait(timeout)
+    check(code is not None, f"the launcher was still running after {timeout} s")
+    return code
+
+
+def expect_nothing_started(case, run):
+    code = exit_code(run)
+    check(not case.stub().starts, f"an installer was started: {case.stub().starts}")
+    check(run.debug_lines == [], f"debug output {run.debug_lines}")
+    check(code == 0, f"exit status {code}, expected 0")
+
+
+def expect_installer_run(case, run, installer_code):
+    code = exit_code(run)
+    starts = case.stub().starts
+    check(len(starts) == 1, f"installer started {len(starts)} times, expected once: {starts}")
+    _, path, command_line = starts[0]
+    expected_path = case.installer_path()
+    check(path == expected_path, f"installer run from {path!r}, expected {expected_path!r}")
+    expected_line = b'"' + expected_path + b'" ' + PARAMETERS
+    check(command_line == expected_line,
+          f"installer command line {command_line!r}, expected {expected_line!r}")
+    expected_debug = [] if installer_code == 0 else [debug_line(installer_code)]
+    check(run.debug_lines == expected_debug,
+          f"debug output {run.debug_lines}, expected {expected_debug}")
+    check(code == 0, f"exit status {code}, expected 0")
+
+
+def exit_code_dismissing_boxes(lab, run, timeout=30):
+    """Waits for the end of a launcher that met an error; a report box, if one comes up, is
+    closed so the run can end."""
+    deadline = time.monotonic() + timeout
+    while run.wait(3) is None and time.monotonic() < deadline:
+        lab.poke(run.pid, "dismiss")
+    return exit_code(run, 1)
+
+
+# Scenarios: name -> function(lab, launcher, slug) returning what was checked.
+
+SCENARIOS = []
+
+
+def scenario(group, name):
+    def register(fn):
+        SCENARIOS.append((group, name, fn))
+        return fn
+    return register
+
+
+def table(group, rows):
+    """Registers one scenario per row of (name, argument)."""
+    def register(fn):
+        for name, argument in rows:
+            SCENARIOS.append((group, name, lambda lab, launcher, slug, a=argument:
+                              fn(lab, launcher, slug, a)))
+        return fn
+    return register
+
+
+PRESENT = [
+    ("entry with the exact name", [runtime()]),
+    ("entry with a suffix after the name", [runtime(data=sz(MATCH + b"5 (Beta) [x86]"))]),
+    ("REG_EXPAND_SZ entry", [runtime(value_type=REG_EXPAND_SZ)]),
+    ("entry whose data has a NUL after the name", [runtime(data=MATCH + b"\0tail bytes\0")]),
+    ("entry after unrelated, nameless and empty ones",
+     [("A-other", REG_SZ, sz("Microsoft Visual C++ 2013 Redistributable (x86) - 12.0.40664")),
+      ("B-nameless", None, None), ("C-empty-dword", REG_DWORD, b""), ("D-empty", REG_SZ, b""),
+      runtime()]),
+]
+
+
+@table("registry", [("present: " + name, entries) for name, entries in PRESENT])
+def present(lab, launcher, slug, entries):
+    lab.registry(uninstall_state(wow=entries))
+    case = Case(lab, launcher, slug)
+    try:
+        expect_nothing_started(case, case.start())
+    finally:
+        case.close()
+    return "no installer, no debug output, exit 0"
+
+
+MISSING = [
+    ("no entries at all", []),
+    ("name one byte short", [runtime(data=sz(MATCH[:-1]))]),
+    ("name with one letter in the other case", [runtime(data=sz(MATCH.replace(b"x86", b"X86")))]),
+    ("name with a leading space", [runtime(data=sz(b" " + MATCH))]),
+    ("entries without a usable name", [("A-nameless", None, None), ("B-empty", REG_BINARY, b"")]),
+    ("name under the 32-bit key only, on a 64-bit machine", "native-only"),
+    # Read unexpanded: the variable's value would match.
+    ("REG_EXPAND_SZ name that would match once expanded",
+     [runtime(value_type=REG_EXPAND_SZ, data=sz("%E2E_RUNTIME_NAME%"))]),
+]
+
+
+@table("registry", [("missing: " + name, entries) for name, entries in MISSING])
+def missing(lab, launcher, slug, entries):
+    if entries == "native-only":
+        lab.registry(uninstall_state(native=[runtime()]))
+    else:
+        lab.registry(uninstall_state(wow=entries))
+    case = Case(lab, launcher, slug)
+    try:
+        run = case.start(exit_code=0, E2E_RUNTIME_NAME=MATCH.decode())
+        expect_installer_run(case, run, 0)
+    finally:
+        case.close()
+    return "installer started once with the right command line, exit 0"
+
+
+WRONG_TYPES = [("REG_DWORD", REG_DWORD, (1).to_bytes(4, "little")),
+               ("REG_BINARY", REG_BINARY, MATCH),
+               ("REG_MULTI_SZ", REG_MULTI_SZ, MATCH + b"\0\0"),
+               ("REG_NONE", REG_NONE, sz(MATCH))]
+
+
+@table("registry", [(f"{name} name before the match", (t, d)) for name, t, d in WRONG_TYPES])
+def wrong_type_first(lab, launcher, slug, typed):
+    lab.registry(uninstall_state(wow=[("A-bad", *typed), runtime()]))
+    case = Case(lab, launcher, slug)
+    try:
+        run = case.start(exit_code=0)
+        code = exit_code_dismissing_boxes(lab, run)
+        check(not case.stub().starts, "an installer was started")
+        check(run.debug_lines == [], f"debug output {run.debug_lines}")
+        check(code != 0, "exit status 0 after a wrong-typed name")
+    finally:
+        case.close()
+    return f"no installer, no debug output, exit {code}"
+
+
+@table("registry", [(f"{name} name after the match", (t, d)) for name, t, d in WRONG_TYPES])
+def wrong_type_after(lab, launcher, slug, typed):
+    lab.registry(uninstall_state(wow=[runtime(), ("Z-bad", *typed)]))
+    case = Case(lab, launcher, slug)
+    try:
+        expect_nothing_started(case, case.start())
+    finally:
+        case.close()
+    return "never read: no installer, no debug output, exit 0"
+
+
+@table("registry", [("32-bit machine: entry under the native key", [runtime()]),
+                    ("32-bit machine: no entry", [])])
+def machine_32bit(lab, launcher, slug, native):
+    lab.registry(uninstall_state(native=native, wow_key=False))
+    case = Case(lab, launcher, slug)
+    try:
+        run = case.start(exit_code=0)
+        if native:
+            expect_nothing_started(case, run)
+        else:
+            expect_installer_run(case, run, 0)
+    finally:
+        case.close()
+    return "no installer, exit 0" if native else "installer started, exit 0"
+
+
+EXIT_CODES = [("0", 0, None), ("1", 1, None), ("1603", 1603, "/uninstall /quiet extra args"),
+              ("3010", 3010, None), ("0xC0000005", -1073741819, None),
+              ("0x80000000", -2147483648, None)]
+
+
+@table("install", [(f"installer exit code {text}", (text, code, args))
+                   for text, code, args in EXIT_CODES])
+def installer_exit(lab, launcher, slug, row):
+    text, code, args = row
+    lab.registry(uninstall_state())
+    case = Case(lab, launcher, slug)
+    try:
+        expect_installer_run(case, case.start(exit_code=text, args=args), code)
+    finally:
+        case.close()
+    shown = "no debug output" if code == 0 else f"debug line ending in {code}"
+    return shown + ", exit 0" + (f", own arguments {args!r} ignored" if args else "")
+
+
+@scenario("install", "launcher in a folder with spaces")
+def folder_with_spaces(lab, launcher, slug):
+    lab.registry(uninstall_state())
+    case = Case(lab, launcher, slug, folder_name=slug + " with  spaces")
+    try:
+        expect_installer_run(case, case.start(exit_code=1603), 1603)
+    finally:
+        case.close()
+    return f"installer {case.installer_path().decode()} quoted on its command line"
+
+
+@scenario("install", "launcher in a drive root")
+def drive_root(lab, launcher, slug):
+    lab.registry(uninstall_state())
+    case = Case(lab, launcher, slug)
+    lab.map_drive("Q", case.dir)
+    case.exe = "Q:\\launcher.exe"
+    try:
+        expect_installer_run(case, case.start(exit_code=3010), 3010)
+    finally:
+        case.close()
+    return "installer Q:\\vc_redist.x86.exe, no doubled backslash"
+
+
+@scenario("install", "installer missing beside the launcher")
+def installer_missing(lab, launcher, slug):
+    lab.registry(uninstall_state())
+    case = Case(lab, launcher, slug, installer=False)
+    try:
+        expect_nothing_started(case, case.start(exit_code=1603))
+    finally:
+        case.close()
+    return "the one in the working folder not run, no debug output, exit 0"
+
+
+def window_info(lab, pid):
+    line = lab.poke(pid, "info")[0]
+    info = dict(field.split("=", 1) for field in line.split()[1:])
+    info["title"] = bytes.fromhex(info["title"])
+    return info
+
+
+@table("window", [("hidden window of launcher.exe", ("launcher.exe", b"launcher")),
+                  ("hidden window of SETUP.EXE", ("SETUP.EXE", b"Setup")),
+                  ("hidden window of my.tool.exe", ("my.tool.exe", b"my"))])
+def hidden_window(lab, launcher, slug, row):
+    exe_name, title = row
+    lab.registry(uninstall_state())
+    case = Case(lab, launcher, slug, exe_name=exe_name)
+    try:
+        run = case.start(wait=True)
+        case.installer_started()
+        info = window_info(lab, run.pid)
+        check(info["count"] == "1", f"{info['count']} TApplication windows")
+        check(info["title"] == title, f"title {info['title']!r}, expected {title!r}")
+        check(int(info["style"], 16) == 0x84CA0000, f"style {info['style']}, expected 0x84ca0000")
+        check(info["visible"] == "0", "the window is visible")
+        x, y = SCREEN[0] // 2, SCREEN[1] // 2
+        check(info["screen"] == f"{SCREEN[0]},{SCREEN[1]}", f"screen {info['screen']}")
+        check(info["rect"] == f"{x},{y},{x},{y}", f"rect {info['rect']}, expected {x},{y},{x},{y}")
+        case.stop_installer()
+        check(exit_code(run) == 0, "exit status not 0")
+    finally:
+        case.close()
+    return f"class TApplication, title {title.decode()!r}, style 0x84CA0000, hidden, 0x0 at {x},{y}"
+
+
+ENDS_WAIT = [("WM_QUIT posted to the thread", "quit-thread"),
+             ("WM_QUIT posted to the window", "quit-window"),
+             ("WM_ENDSESSION(1) sent to the window", "endsession:1")]
+
+
+def installer_outlives(case, stub_pid):
+    check(stub_pid not in case.stub().ends, "the installer ended with the launcher")
+    case.stop_installer()
+    check(wait_for(lambda: stub_pid in case.stub().ends, 10),
+          "the installer did not outlive the launcher")
+
+
+@table("window", [(name + " ends the wait", action) for name, action in ENDS_WAIT])
+def ends_wait(lab, launcher, slug, action):
+    lab.registry(uninstall_state())
+    case = Case(lab, launcher, slug)
+    try:
+        run = case.start(exit_code=0, wait=True)
+        stub_pid = case.installer_started()
+        lab.poke(run.pid, "info", action)
+        code = exit_code(run, 15)
+        check(run.debug_lines == [debug_line(STILL_ACTIVE)],
+              f"debug output {run.debug_lines}, expected {[debug_line(STILL_ACTIVE)]}")
+        check(code == 0, f"exit status {code}")
+        installer_outlives(case, stub_pid)
+    finally:
+        case.close()
+    return "wait ended, debug line ending in 259, exit 0, installer kept running"
+
+
+@scenario("window", "wineboot --end-session ends the wait")
+def end_session_by_wineboot(lab, launcher, slug):
+    # wineboot terminates a process that is still there once WM_ENDSESSION has been answered, so
+    # the launcher may be cut off before its debug line: that line is checked only when it came.
+    lab.registry(uninstall_state())
+    case = Case(lab, launcher, slug)
+    try:
+        run = case.start(exit_code=0, wait=True)
+        stub_pid = case.installer_started()
+        lab.poke(run.pid, "info")
+        lab.wine(["wineboot", "--end-session"], timeout=60)
+        code = exit_code(run, 15)
+        written = [line for line in run.debug_lines if line]  # unreadable once terminated
+        check(written in ([], [debug_line(STILL_ACTIVE)]),
+              f"debug output {written}, expected none or {[debug_line(STILL_ACTIVE)]}")
+        check(code == 0, f"exit status {code}")
+        installer_outlives(case, stub_pid)
+    finally:
+        case.close()
+    how = "ended on its own, debug line ending in 259" if written else \
+        "terminated by wineboot before its debug line"
+    return f"launcher {how}, exit 0, installer kept running"
+
+
+KEEPS_WAITING = [("WM_ENDSESSION(0)", "endsession:0", "endsession:0 answered=1 result=0"),
+                 ("WM_QUERYENDSESSION", "queryend", None),
+                 ("WM_CLOSE", "close", None)]
+
+
+@table("window", [(name + " leaves the wait on", (action, answer))
+                  for name, action, answer in KEEPS_WAITING])
+def keeps_waiting(lab, launcher, slug, row):
+    action, expected_answer = row
+    lab.registry(uninstall_state())
+    case = Case(lab, launcher, slug)
+    try:
+        run = case.start(exit_code=5, wait=True)
+        case.installer_started()
+        out = lab.poke(run.pid, action, "exists")
+        if action == "queryend":
+            answer = re.search(r"answered=(\d) result=(-?\d+)", out[0])
+            check(answer and answer[1] == "1" and answer[2] != "0",
+                  f"WM_QUERYENDSESSION answered {out[0]!r}, expected non-zero")
+        elif expected_answer:
+            check(out[0] == expected_answer, f"answer {out[0]!r}, expected {expected_answer!r}")
+        check(out[1] == "exists 1", "the window is gone")
+        check(run.wait(1.5) is None, f"the launcher ended (status {run.exit_code})")
+        case.stop_installer()
+        code = exit_code(run, 15)
+        check(run.debug_lines == [debug_line(5)],
+              f"debug output {run.debug_lines}, expected {[debug_line(5)]}")
+        check(code == 0, f"exit status {code}")
+    finally:
+        case.close()
+    return "window kept, still waiting 1.5 s later, then installer's code 5 reported, exit 0"
+
+
+@scenario("window", "processor use while waiting")
+def processor_use(lab, launcher, slug):
+    lab.registry(uninstall_state())
+    case = Case(lab, launcher, slug)
+    try:
+        # The stub spins meanwhile, to show that the meter does see a busy process.
+        run = case.start(exit_code=0, wait=True, STUB_SPIN="1")
+        stub_pid = case.installer_started()
+        time.sleep(0.5)  # past start-up
+        out = lab.poke(run.pid, f"cpu:3000:{run.pid},{stub_pid}")
+        shares = {}
+        for line in out:
+            fields = dict(f.split("=") for f in line.split()[1:])
+            shares[int(fields["pid"])] = float(fields["busy_ms"]) / float(fields["wall_ms"])
+        wall = float(fields["wall_ms"]) / 1000
+        check(shares[stub_pid] > 0.10,
+              f"a spinning installer measured at {shares[stub_pid]:.0%}: the meter sees nothing")
+        check(shares[run.pid] < 0.20,
+              f"the launcher used {shares[run.pid]:.0%} of a processor while waiting")
+        case.stop_installer()
+        check(exit_code(run) == 0, "exit status not 0")
+    finally:
+        case.close()
+    return (f"launcher used {shares[run.pid]:.1%} of one processor over {wall:.1f} s "
+            f"(spinning installer beside it: {shares[stub_pid]:.0%})")
+
+
+# Driver
+
+def slugify(index, name):
+    return f"{index:02d}-" + re.sub(r"[^A-Za-z0-9]+", "-", name).strip("-")[:40]
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--launcher", required=True)
+    parser.add_argument("--helpers", required=True, help="folder of the built helper programs")
+    parser.add_argument("--group", action="append", choices=["registry", "install", "window"])
+    parser.add_argument("--only", help="run the scenarios whose name contains this text")
+    options = parser.parse_args()
+    if not os.path.isfile(options.launcher):
+        sys.exit(f"no launcher at {options.launcher}")
+
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
+    chosen = [(g, n, f) for g, n, f in SCENARIOS
+              if (not options.group or g in options.group)
+              and (not options.only or options.only in n)]
+    passed = failed = 0
+    started = time.monotonic()
+    try:
+        with Lab(options.helpers, log=lambda text: print(text, flush=True)) as lab:
+            for index, (group, name, fn) in enumerate(chosen):
+                began = time.monotonic()
+                try:
+                    what = fn(lab, os.path.abspath(options.launcher), slugify(index, name))
+                    passed += 1
+                    print(f"PASS  {group}: {name} ({time.monotonic() - began:.1f} s): {what}",
+                          flush=True)
+                except (Failure, LabError) as e:
+                    failed += 1
+                    print(f"FAIL  {group}: {name}: {e}", flush=True)
+    except (LabError, OSError, subprocess.SubprocessError) as e:
+        print(f"setup failed: {e}", flush=True)
+        failed += 1
+    print(f"run time {time.monotonic() - started:.0f} s")
+    print(f"{passed} passed, {failed} failed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,288 @@
+"""A throwaway 32-bit Wine prefix on a private Xvfb display, and the helper programs that prepare
+the registry, run launcher.exe under a debugger and act on its window. Shared by the end-to-end
+tests and the demo. Standard library only."""
+
+import os
+import queue
+import select
+import shutil
+import signal
+import subprocess
+import tempfile
+import threading
+import time
+
+WOW_UNINSTALL = r"SOFTWARE\WOW6432Node\Microsoft\Windows\CurrentVersion\Uninstall"
+NATIVE_UNINSTALL = r"SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall"
+REG_NONE, REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_MULTI_SZ = 0, 1, 2, 3, 4, 7
+
+SCREEN = (1025, 771)  # odd sizes, so that halving them has to round
+
+
+class LabError(Exception):
+    pass
+
+
+def sz(text):
+    """REG_SZ data as Windows stores it: the bytes and one terminating NUL."""
+    return (text.encode("ascii") if isinstance(text, str) else text) + b"\0"
+
+
+class Lab:
+    """Owns an Xvfb server, a Wine prefix and its persistent wineserver; `close` removes all."""
+
+    def __init__(self, helpers_dir, log=None):
+        self.helpers_dir = os.path.abspath(helpers_dir)
+        for name in ("dbgrun", "regtool", "winpoke", "stub_installer"):
+            if not os.path.isfile(self.helper(name)):
+                raise LabError(f"missing helper {self.helper(name)}")
+        self.log = log or (lambda text: None)
+        self.root = None
+        self.xvfb = None
+        self.env = None
+
+    def helper(self, name):
+        return os.path.join(self.helpers_dir, name + ".exe")
+
+    def __enter__(self):
+        try:
+            self.start()
+        except BaseException:
+            self.close()
+            raise
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def start(self):
+        self.root = tempfile.mkdtemp(prefix="launcher-wine-")
+        display = self._start_xvfb()
+        env = {k: v for k, v in os.environ.items() if not k.startswith(("STUB_", "WINE"))}
+        env.update(
+            WINEPREFIX=os.path.join(self.root, "prefix"),
+            WINEARCH="win32",
+            WINEDEBUG="-all",
+            # No Mono or Gecko install prompts in a fresh prefix.
+            WINEDLLOVERRIDES="mscoree,mshtml=",
+            DISPLAY=f":{display}",
+        )
+        self.env = env
+        started = time.monotonic()
+        # One server for the whole session, started first so that it is the one wineboot uses:
+        # each wine start then costs a fraction of a second.
+        os.makedirs(env["WINEPREFIX"])
+        subprocess.run(["wineserver", "-p"], env=env, check=True, timeout=30)
+        subprocess.run(["wineboot", "-i"], env=env, check=True, timeout=180,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # A crash must end the process, not start winedbg and hang.
+        self.registry([
+            ("delval", r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug", "Debugger"),
+            ("set", r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug", "Auto",
+             REG_SZ, sz("0")),
+            ("set", r"HKCU\Software\Wine\WineDbg", "ShowCrashDialog", REG_DWORD,
+             (0).to_bytes(4, "little")),
+        ])
+        # The first program that touches the desktop starts it, which takes seconds.
+        self.poke(0, "dismiss")
+        self.log(f"wine prefix ready in {time.monotonic() - started:.1f} s on display :{display}")
+
+    def _start_xvfb(self):
+        read_end, write_end = os.pipe()
+        try:
+            self.xvfb = subprocess.Popen(
+                ["Xvfb", "-displayfd", str(write_end), "-screen", "0",
+                 f"{SCREEN[0]}x{SCREEN[1]}x24", "-nolisten", "tcp"],
+                pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                start_new_session=True)
+            os.close(write_end)
+            write_end = None
+            text = b""
+            deadline = time.monotonic() + 30
+            while not text.endswith(b"\n"):
+                ready, _, _ = select.select([read_end], [], [], max(0, deadline - time.monotonic()))
+                chunk = os.read(read_end, 64) if ready else b""
+                if not chunk:
+                    raise LabError("Xvfb did not report its display")
+                text += chunk
+            return int(text)
+        finally:
+            os.close(read_end)
+            if write_end is not None:
+                os.close(write_end)
+
+    def close(self):
+        if self.env:
+            subprocess.run(["wineserver", "-k"], env=self.env, timeout=30,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            subprocess.run(["wineserver", "-w"], env=self.env, timeout=30,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            self.env = None
+        if self.xvfb:
+            os.killpg(self.xvfb.pid, signal.SIGTERM)
+            try:
+                self.xvfb.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                os.killpg(self.xvfb.pid, signal.SIGKILL)
+                self.xvfb.wait()
+            self.xvfb = None
+        if self.root:
+            shutil.rmtree(self.root, ignore_errors=True)
+            self.root = None
+
+    # Paths
+
+    @property
+    def drive_c(self):
+        return os.path.join(self.env["WINEPREFIX"], "drive_c")
+
+    def win_path(self, unix_path, drive="C:", base=None):
+        rel = os.path.relpath(unix_path, base or self.drive_c)
+        if rel.startswith(".."):
+            raise LabError(f"{unix_path} is outside drive {drive}")
+        return drive + "\\" + ("" if rel == "." else rel.replace("/", "\\"))
+
+    def map_drive(self, letter, unix_dir):
+        """Maps a drive letter to a folder, so a program can sit in a drive's root."""
+        link = os.path.join(self.env["WINEPREFIX"], "dosdevices", letter.lower() + ":")
+        os.symlink(unix_dir, link)
+
+    # Helper programs
+
+    def wine(self, args, input=None, env=None, timeout=60):
+        return subprocess.run(["wine"] + args, input=input, env=env or self.env,
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=timeout)
+
+    def registry(self, ops):
+        """Applies (op, key, ...) tuples in one regtool run: ("mkkey", key), ("delkey", key),
+        ("set", key, name, type, data bytes), ("delval", key, name), ("list", key). Keys start
+        with HKLM\\ or HKCU\\. Returns regtool's output lines."""
+        lines = []
+        for op in ops:
+            fields = list(op)
+            if fields[0] == "set":
+                fields[3] = str(fields[3])
+                fields[4] = fields[4].hex()
+            lines.append("\t".join(fields))
+        result = self.wine([self.helper("regtool")], input=("\n".join(lines) + "\n").encode())
+        out = result.stdout.decode("latin-1").splitlines()
+        if result.returncode != 0 or not out or not out[-1].startswith("ok"):
+            raise LabError(f"regtool failed: {out}")
+        return out[:-1]
+
+    def poke(self, pid, *actions, timeout=60):
+        result = self.wine([self.helper("winpoke"), str(pid)] + list(actions), timeout=timeout)
+        out = result.stdout.decode("latin-1").splitlines()
+        if result.returncode != 0:
+            raise LabError(f"winpoke {' '.join(actions)} failed: {out}")
+        return out
+
+    def launch(self, exe, cwd=None, args=None, env=None):
+        """Starts a program under dbgrun; `env` adds variables that its children inherit too."""
+        command = [self.helper("dbgrun"), exe]
+        if cwd:
+            command += ["--cwd", cwd]
+        if args:
+            command += ["--args", args]
+        return DebugRun(command, dict(self.env, **(env or {})))
+
+
+class DebugRun:
+    """A program running under dbgrun: its pid, its debugger-output lines and its exit code."""
+
+    def __init__(self, command, env):
+        self.events = queue.Queue()
+        self.debug_lines = []
+        self.exceptions = []
+        self.exit_code = None
+        self.pid = None
+        self.process = subprocess.Popen(["wine"] + command, env=env, stdout=subprocess.PIPE,
+                                        stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        for raw in self.process.stdout:
+            self.events.put(raw.decode("latin-1").split())
+        self.events.put(None)
+
+    def _handle(self, event):
+        kind = event[0]
+        if kind == "started":
+            self.pid = int(event[1])
+        elif kind == "ods":
+            self.debug_lines.append(bytes.fromhex(event[1]) if len(event) > 1 else b"")
+        elif kind == "odsw":
+            self.debug_lines.append(("wide", bytes.fromhex(event[1]) if len(event) > 1 else b""))
+        elif kind == "exception":
+            self.exceptions.append(event[1])
+        elif kind == "exit":
+            self.exit_code = int(event[1])
+        elif kind == "error":
+            raise LabError("dbgrun: " + " ".join(event[1:]))
+
+    def _pump(self, until, timeout):
+        deadline = time.monotonic() + timeout
+        while not until():
+            try:
+                event = self.events.get(timeout=max(0.0, deadline - time.monotonic()))
+            except queue.Empty:
+                return False
+            if event is None:
+                self.events.put(None)
+                return until()
+            if event:
+                self._handle(event)
+        return True
+
+    def started(self, timeout=30):
+        if not self._pump(lambda: self.pid is not None, timeout):
+            raise LabError("the program did not start under dbgrun")
+        return self.pid
+
+    def wait(self, timeout=30):
+        """The exit code, or None when the program is still running after `timeout` seconds."""
+        self._pump(lambda: self.exit_code is not None, timeout)
+        return self.exit_code
+
+    def kill(self):
+        if self.process.poll() is None:
+            self.process.kill()
+        self.process.wait()
+
+    def finish(self):
+        """Reaps dbgrun after the program's end; kills it when the program is still running."""
+        if self.exit_code is None:
+            self.kill()
+        else:
+            try:
+                self.process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.kill()
+
+
+class StubLog:
+    """The records that stub installers appended to one log file."""
+
+    def __init__(self, path):
+        self.starts = []  # (pid, module path bytes, command line bytes)
+        self.ends = {}  # pid -> exit code
+        if not os.path.exists(path):
+            return
+        with open(path, "rb") as f:
+            lines = f.read().decode("ascii").split("\n")
+        for line in lines[:-1]:  # the last one is empty, or a record still being written
+            fields = line.split(" ")
+            if fields[0] == "start":
+                self.starts.append((int(fields[1]), bytes.fromhex(fields[2]),
+                                    bytes.fromhex(fields[3])))
+            elif fields[0] == "end":
+                self.ends[int(fields[1])] = int(fields[2])
+
+
+def wait_for(predicate, timeout, step=0.05):
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value or time.monotonic() >= deadline:
+            return value
+        time.sleep(step)

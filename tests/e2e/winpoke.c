@@ -1,0 +1,184 @@
+// Finds the top-level "TApplication" window of a process and acts on it, one action per argument,
+// in order, one output line each. Usage: winpoke <pid> <action>...
+//   info            class, hex title, style, rect, visibility, screen size, thread, window count
+//   quit-thread     PostThreadMessageA(window's thread, WM_QUIT)
+//   quit-window     PostMessageA(window, WM_QUIT)
+//   endsession:<w>  SendMessageTimeoutA(window, WM_ENDSESSION, w); prints whether it was answered
+//   queryend        SendMessageTimeoutA(window, WM_QUERYENDSESSION); prints the answer
+//   close           SendMessageTimeoutA(window, WM_CLOSE)
+//   exists          whether the window still exists
+//   dismiss         posts IDOK to every message box (#32770) of the process
+//   cpu:<ms>:<pid>[,<pid>...]  processor time of each process's threads over <ms> of wall time
+// The window is looked for (up to 10 s) only by the actions that need it.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <windows.h>
+// After <windows.h>, which it needs.
+#include <tlhelp32.h>
+
+typedef struct {
+  DWORD pid;
+  const char* class_name;
+  HWND found;
+  int count;
+} Search;
+
+static BOOL CALLBACK Visit(HWND window, LPARAM param) {
+  Search* search = (Search*)param;
+  DWORD pid = 0;
+  char name[256];
+  GetWindowThreadProcessId(window, &pid);
+  if (pid == search->pid && GetClassNameA(window, name, sizeof name) &&
+      strcmp(name, search->class_name) == 0) {
+    if (!search->found) search->found = window;
+    ++search->count;
+  }
+  return TRUE;
+}
+
+static Search Find(DWORD pid, const char* class_name) {
+  Search search = {pid, class_name, NULL, 0};
+  EnumWindows(Visit, (LPARAM)&search);
+  return search;
+}
+
+static Search window_search;
+
+static HWND Window(DWORD pid) {
+  for (int waited = 0; !window_search.found && waited < 10000; waited += 50) {
+    window_search = Find(pid, "TApplication");
+    if (!window_search.found) Sleep(50);
+  }
+  if (!window_search.found) {
+    printf("error no TApplication window for process %lu\n", pid);
+    exit(1);
+  }
+  return window_search.found;
+}
+
+static void Send(HWND window, const char* label, UINT message, WPARAM wparam) {
+  DWORD_PTR result = 0;
+  LRESULT answered = SendMessageTimeoutA(window, message, wparam, 0, SMTO_NORMAL, 5000, &result);
+  printf("%s answered=%d result=%ld\n", label, answered != 0, (long)result);
+}
+
+static void Info(HWND window) {
+  char class_name[256] = "", title[256] = "";
+  RECT rect;
+  GetClassNameA(window, class_name, sizeof class_name);
+  GetWindowTextA(window, title, sizeof title);
+  GetWindowRect(window, &rect);
+  printf("info class=%s title=", class_name);
+  for (const unsigned char* p = (const unsigned char*)title; *p; ++p) printf("%02x", *p);
+  printf(" style=0x%08lx exstyle=0x%08lx rect=%ld,%ld,%ld,%ld visible=%d screen=%d,%d",
+         (unsigned long)GetWindowLongA(window, GWL_STYLE),
+         (unsigned long)GetWindowLongA(window, GWL_EXSTYLE), rect.left, rect.top, rect.right,
+         rect.bottom, IsWindowVisible(window) != 0, GetSystemMetrics(SM_CXSCREEN),
+         GetSystemMetrics(SM_CYSCREEN));
+  printf(" thread=%lu count=%d\n", GetWindowThreadProcessId(window, NULL), window_search.count);
+}
+
+static ULONGLONG Ticks(const FILETIME* time) {
+  return (ULONGLONG)time->dwHighDateTime << 32 | time->dwLowDateTime;
+}
+
+static ULONGLONG Busy(HANDLE thread) {
+  FILETIME created, ended, kernel, user;
+  if (!GetThreadTimes(thread, &created, &ended, &kernel, &user)) return 0;
+  return Ticks(&kernel) + Ticks(&user);
+}
+
+#define MAX_THREADS 256
+
+// GetProcessTimes gives 0 for another process under Wine, so the threads are summed instead; the
+// handles stay open so a thread that ends during the interval still counts.
+static void Cpu(const char* spec) {
+  DWORD ms = strtoul(spec, (char**)&spec, 10);
+  DWORD pids[16];
+  int pid_count = 0;
+  while ((*spec == ':' || *spec == ',') && pid_count < 16)
+    pids[pid_count++] = strtoul(spec + 1, (char**)&spec, 10);
+
+  HANDLE threads[16][MAX_THREADS];
+  ULONGLONG before[16][MAX_THREADS];
+  int counts[16] = {0};
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  THREADENTRY32 entry;
+  ZeroMemory(&entry, sizeof entry);
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    for (int p = 0; p < pid_count; ++p) {
+      if (entry.th32OwnerProcessID != pids[p] || counts[p] == MAX_THREADS) continue;
+      HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, entry.th32ThreadID);
+      if (!thread) continue;
+      threads[p][counts[p]] = thread;
+      before[p][counts[p]++] = Busy(thread);
+    }
+  }
+  CloseHandle(snapshot);
+
+  LARGE_INTEGER frequency, start, end;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&start);
+  Sleep(ms);
+  QueryPerformanceCounter(&end);
+  double wall_ms = (double)(end.QuadPart - start.QuadPart) * 1000.0 / (double)frequency.QuadPart;
+
+  for (int p = 0; p < pid_count; ++p) {
+    ULONGLONG busy = 0;
+    for (int t = 0; t < counts[p]; ++t) {
+      busy += Busy(threads[p][t]) - before[p][t];
+      CloseHandle(threads[p][t]);
+    }
+    printf("cpu pid=%lu busy_ms=%.1f wall_ms=%.1f threads=%d\n", pids[p], (double)busy / 10000.0,
+           wall_ms, counts[p]);
+  }
+}
+
+static BOOL CALLBACK DismissBox(HWND window, LPARAM pid) {
+  DWORD owner = 0;
+  char name[16];
+  GetWindowThreadProcessId(window, &owner);
+  if (owner == (DWORD)pid && GetClassNameA(window, name, sizeof name) &&
+      strcmp(name, "#32770") == 0)
+    PostMessageA(window, WM_COMMAND, IDOK, 0);
+  return TRUE;
+}
+
+int main(int argc, char** argv) {
+  setvbuf(stdout, NULL, _IONBF, 0);
+  if (argc < 3) {
+    fprintf(stderr, "usage: winpoke <pid> <action>...\n");
+    return 2;
+  }
+  DWORD pid = strtoul(argv[1], NULL, 10);
+  for (int i = 2; i < argc; ++i) {
+    const char* action = argv[i];
+    if (strcmp(action, "info") == 0) {
+      Info(Window(pid));
+    } else if (strcmp(action, "quit-thread") == 0) {
+      DWORD thread = GetWindowThreadProcessId(Window(pid), NULL);
+      printf("quit-thread posted=%d\n", PostThreadMessageA(thread, WM_QUIT, 0, 0) != 0);
+    } else if (strcmp(action, "quit-window") == 0) {
+      printf("quit-window posted=%d\n", PostMessageA(Window(pid), WM_QUIT, 0, 0) != 0);
+    } else if (strncmp(action, "endsession:", 11) == 0) {
+      Send(Window(pid), action, WM_ENDSESSION, strtoul(action + 11, NULL, 10));
+    } else if (strcmp(action, "queryend") == 0) {
+      Send(Window(pid), action, WM_QUERYENDSESSION, 0);
+    } else if (strcmp(action, "close") == 0) {
+      Send(Window(pid), action, WM_CLOSE, 0);
+    } else if (strcmp(action, "exists") == 0) {
+      printf("exists %d\n", IsWindow(Window(pid)) != 0);
+    } else if (strcmp(action, "dismiss") == 0) {
+      EnumWindows(DismissBox, (LPARAM)pid);
+      printf("dismiss done\n");
+    } else if (strncmp(action, "cpu:", 4) == 0) {
+      Cpu(action + 4);
+    } else {
+      printf("error unknown action %s\n", action);
+      return 2;
+    }
+  }
+  return 0;
+}
