@@ -93,12 +93,12 @@ static ULONGLONG Busy(HANDLE thread) {
 
 // GetProcessTimes gives 0 for another process under Wine, so the threads are summed instead; the
 // handles stay open so a thread that ends during the interval still counts.
-static void Cpu(const char* spec) {
-  DWORD ms = strtoul(spec, (char**)&spec, 10);
+static void Cpu(const char* args) {
+  DWORD ms = strtoul(args, (char**)&args, 10);
   DWORD pids[16];
   int pid_count = 0;
-  while ((*spec == ':' || *spec == ',') && pid_count < 16)
-    pids[pid_count++] = strtoul(spec + 1, (char**)&spec, 10);
+  while ((*args == ':' || *args == ',') && pid_count < 16)
+    pids[pid_count++] = strtoul(args + 1, (char**)&args, 10);
 
   HANDLE threads[16][MAX_THREADS];
   ULONGLONG before[16][MAX_THREADS];
