@@ -5,7 +5,7 @@
 
 namespace platform {
 
-class Win32Platform final : public Platform {
+class Win32Platform : public Platform {
  public:
   LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD options, REGSAM desired,
                      HKEY* result) override;
