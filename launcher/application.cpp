@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "launcher/error_report.h"
 #include "launcher/errors.h"
 #include "launcher/lead_bytes.h"
 #include "launcher/resource_ids.h"
@@ -15,19 +16,22 @@ using namespace win;
 TApplication* TApplication::current_ = nullptr;
 
 TApplication::TApplication(Platform& os) : os_(os), instance_(os.GetModuleHandleA(nullptr)) {
-  current_ = this;
   title_ = ExecutableBaseName();
   RegisterWindowClass();
   handle_ = os_.CreateWindowExA(
       0, kWindowClassName, title_.c_str(), kWindowStyle, os_.GetSystemMetrics(SM_CXSCREEN) / 2,
       os_.GetSystemMetrics(SM_CYSCREEN) / 2, 0, 0, nullptr, nullptr, instance_, nullptr);
+  current_ = this;
   // The messages of the creation itself went to the class procedure; ours takes the rest.
   if (handle_ != nullptr)
     os_.SetWindowLongA(handle_, GWL_WNDPROC, reinterpret_cast<LONG_PTR>(&WindowProcedure));
 }
 
-TApplication::~TApplication() {
-  if (handle_ != nullptr) os_.DestroyWindow(handle_);
+void TApplication::Destroy() {
+  if (current_ != this) return;
+  const HWND window = handle_;
+  handle_ = nullptr;
+  if (window != nullptr) os_.DestroyWindow(window);
   current_ = nullptr;
 }
 
@@ -39,7 +43,7 @@ void TApplication::RegisterWindowClass() {
   windowClass.hInstance = instance_;
   windowClass.lpszClassName = kWindowClassName;
   if (os_.RegisterClassA(&windowClass) == 0)
-    Raise(EOutOfResources(ResourceText(os_, IDS_WINDOW_CLASS_FAILED)));
+    Raise<EOutOfResources>(ResourceText(os_, IDS_WINDOW_CLASS_FAILED));
 }
 
 // The executable's file name without folder and extension, in the ANSI code page, lower case
@@ -73,7 +77,16 @@ void TApplication::PumpPendingMessages() {
 
 LRESULT WIN_CALLBACK TApplication::WindowProcedure(HWND window, UINT message, WPARAM wParam,
                                                    LPARAM lParam) {
-  return current_->HandleMessage(window, message, wParam, lParam);
+  TApplication& app = *current_;
+  try {
+    const CatchScope scope;
+    return app.HandleMessage(window, message, wParam, lParam);
+  } catch (Exception* raw) {
+    // An error in the window's own handling is shown, and the run goes on.
+    const OwnedError error(raw);
+    ShowHostError(app.os_, window, *error);
+    return 0;
+  }
 }
 
 LRESULT TApplication::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

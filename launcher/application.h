@@ -14,7 +14,9 @@ class TApplication {
   // EOutOfResources when the class cannot be registered. A window that cannot be created is
   // done without: only WM_QUIT can then end a wait early.
   explicit TApplication(platform::Platform& os);
-  ~TApplication();
+  ~TApplication() { Destroy(); }
+  // Destroys the window; a shutdown step, which may raise.
+  void Destroy();
   TApplication(const TApplication&) = delete;
   TApplication& operator=(const TApplication&) = delete;
 

@@ -1,8 +1,13 @@
 #include "launcher/launch_sequence.h"
 
 #include <algorithm>
+#include <exception>
+#include <new>
+#include <optional>
 
 #include "launcher/elevated_run.h"
+#include "launcher/error_report.h"
+#include "launcher/errors.h"
 #include "launcher/lead_bytes.h"
 #include "launcher/presence_check.h"
 #include "launcher/resource_ids.h"
@@ -42,15 +47,128 @@ void InstallRedistIfMissing(Platform& os, TApplication& app) {
   }
 }
 
-void RunLauncher(Platform& os) {
-  ReadPlatformId(os);
-  FillLeadByteSet(os);
-  {
-    TApplication app(os);
-    InstallRedistIfMissing(os, app);
-    UninstallKeyPath.clear();
+namespace {
+
+// The host's start-up steps in their order; shutdown stops the started ones in reverse.
+class Host {
+ public:
+  explicit Host(Platform& os) : os_(os) {}
+  Host(const Host&) = delete;
+  Host& operator=(const Host&) = delete;
+
+  // A step that fails is stopped with every step started before it, then its error goes on.
+  void StartUp() {
+    for (; started_ < kSteps;) {
+      ++started_;
+      try {
+        Start(started_ - 1);
+      } catch (...) {
+        ShutDown();
+        throw;
+      }
+    }
   }
-  os.ExitProcess(static_cast<UINT>(ExitStatus));
+
+  // An error in one step lets the remaining steps run, then goes on.
+  void ShutDown() {
+    std::exception_ptr failure;
+    for (; started_ > 0; --started_) {
+      try {
+        Stop(started_ - 1);
+      } catch (...) {
+        if (!failure) failure = std::current_exception();
+      }
+    }
+    if (failure) std::rethrow_exception(failure);
+  }
+
+  TApplication& App() { return *app_; }
+
+ private:
+  static constexpr int kSteps = 3;
+
+  void Start(int step) {
+    switch (step) {
+      case 0:
+        StartErrorReporting(os_);
+        break;
+      case 1:
+        ReadPlatformId(os_);
+        FillLeadByteSet(os_);
+        break;
+      case 2:
+        app_ = std::make_unique<TApplication>(os_);
+        break;
+    }
+  }
+
+  void Stop(int step) {
+    switch (step) {
+      case 0:
+        StopErrorReporting();
+        break;
+      case 2:
+        if (app_) app_->Destroy();
+        app_.reset();
+        break;
+    }
+  }
+
+  Platform& os_;
+  int started_ = 0;
+  std::unique_ptr<TApplication> app_;
+};
+
+struct RuntimeError {
+  int number;
+  std::uintptr_t address;
+};
+
+// What an escaped error leads to: the report, while error reporting is active; otherwise a
+// runtime error with its number.
+std::optional<RuntimeError> Handle(Platform& os, std::exception_ptr escaped) {
+  try {
+    std::rethrow_exception(escaped);
+  } catch (Exception* raw) {
+    const OwnedError error(raw);
+    if (!ErrorReportingActive)
+      return RuntimeError{error->RuntimeErrorNumber(), error->RaiseAddress()};
+    ShowErrorReport(os, *error);
+    ExitStatus = 1;
+    return std::nullopt;
+  } catch (const std::bad_alloc&) {
+    return RuntimeError{203, 0};
+  } catch (...) {
+    return RuntimeError{217, 0};
+  }
+}
+
+void ShowAndSet(Platform& os, const RuntimeError& runtimeError) {
+  ExitStatus = runtimeError.number;
+  ShowRuntimeError(os, runtimeError.number, runtimeError.address);
+}
+
+}  // namespace
+
+std::int32_t RunLauncher(Platform& os) {
+  Host host(os);
+  std::optional<RuntimeError> pending;
+  try {
+    host.StartUp();
+    InstallRedistIfMissing(os, host.App());
+  } catch (...) {
+    pending = Handle(os, std::current_exception());
+  }
+
+  if (pending) ShowAndSet(os, *pending);
+  UninstallKeyPath.clear();
+  try {
+    host.ShutDown();
+  } catch (...) {
+    if (const auto runtimeError = Handle(os, std::current_exception()))
+      ShowAndSet(os, *runtimeError);
+  }
+  return ExitStatus;
 }
 
 }  // namespace launcher

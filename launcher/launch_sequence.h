@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -26,7 +27,8 @@ std::string ExtractFolderPart(std::string_view path);
 // its non-zero exit code to the debugger output.
 void InstallRedistIfMissing(platform::Platform& os, TApplication& app);
 
-// Start-up, the main routine once, shutdown; ends with ExitProcess(ExitStatus).
-void RunLauncher(platform::Platform& os);
+// Start-up, the main routine once, shutdown, with the last-resort handling of an error that
+// escapes any of them. Returns the exit status for ExitProcess.
+std::int32_t RunLauncher(platform::Platform& os);
 
 }  // namespace launcher

@@ -6,6 +6,7 @@
 #include "launcher/lead_bytes.h"
 #include "launcher/resource_ids.h"
 #include "launcher/resource_text.h"
+#include "launcher/text_format.h"
 
 namespace launcher {
 
@@ -76,9 +77,9 @@ std::string TRegistry::ReadString(const std::string& name) {
   DWORD length = size;
   if (os_.RegQueryValueExA(currentKey_, name.c_str(), nullptr, &type, data.data(), &length) !=
       ERROR_SUCCESS)
-    Raise(ERegistryException(FormatText(ResourceText(os_, IDS_REGISTRY_GET_DATA_FAILED), name)));
+    Raise<ERegistryException>(Format(ResourceText(os_, IDS_REGISTRY_GET_DATA_FAILED), {name}));
   if (type != REG_SZ && type != REG_EXPAND_SZ)
-    Raise(ERegistryException(FormatText(ResourceText(os_, IDS_REGISTRY_INVALID_DATA_TYPE), name)));
+    Raise<ERegistryException>(Format(ResourceText(os_, IDS_REGISTRY_INVALID_DATA_TYPE), {name}));
   return std::string(reinterpret_cast<const char*>(data.data()));
 }
 

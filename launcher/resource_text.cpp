@@ -12,13 +12,4 @@ std::string ResourceText(platform::Platform& os, unsigned id, int capacity) {
   return std::string(buffer.data(), static_cast<size_t>(std::min(length, capacity - 1)));
 }
 
-std::string FormatText(std::string_view pattern, std::string_view argument) {
-  const size_t at = pattern.find("%s");
-  if (at == std::string_view::npos) return std::string(pattern);
-  std::string text(pattern.substr(0, at));
-  text += argument;
-  text += pattern.substr(at + 2);
-  return text;
-}
-
 }  // namespace launcher

@@ -24,10 +24,12 @@ using win::LONG;
 using win::LONG_PTR;
 using win::LPARAM;
 using win::LRESULT;
+using win::MEMORY_BASIC_INFORMATION;
 using win::MSG;
 using win::OSVERSIONINFOA;
 using win::REGSAM;
 using win::SHELLEXECUTEINFOA;
+using win::SIZE_T;
 using win::UINT;
 using win::WNDCLASSA;
 using win::WNDPROC;
@@ -62,6 +64,8 @@ class Platform {
   virtual DWORD GetModuleFileNameA(HMODULE module, char* fileName, DWORD size) = 0;
   virtual HMODULE GetModuleHandleA(const char* moduleName) = 0;
   virtual void OutputDebugStringA(const char* text) = 0;
+  virtual SIZE_T VirtualQuery(const void* address, MEMORY_BASIC_INFORMATION* buffer,
+                              SIZE_T length) = 0;
 
   // Locale (kernel32).
   virtual BOOL GetVersionExA(OSVERSIONINFOA* info) = 0;
@@ -93,6 +97,10 @@ class Platform {
   virtual BOOL OemToCharA(const char* source, char* destination) = 0;
   virtual char* CharLowerA(char* text) = 0;
   virtual int LoadStringA(HINSTANCE instance, UINT id, char* buffer, int bufferMax) = 0;
+  virtual int GetWindowTextA(HWND window, char* text, int maxCount) = 0;
+  virtual int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type) = 0;
+  virtual HWND GetCapture() = 0;
+  virtual LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) = 0;
 };
 
 }  // namespace platform

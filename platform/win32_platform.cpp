@@ -27,6 +27,9 @@ static_assert(offsetof(win::SHELLEXECUTEINFOA, hProcess) ==
 static_assert(SameLayout<win::CPINFO, ::CPINFO>);
 static_assert(SameLayout<win::OSVERSIONINFOA, ::OSVERSIONINFOA>);
 static_assert(SameLayout<win::FILETIME, ::FILETIME>);
+static_assert(SameLayout<win::MEMORY_BASIC_INFORMATION, ::MEMORY_BASIC_INFORMATION>);
+static_assert(offsetof(win::MEMORY_BASIC_INFORMATION, State) ==
+              offsetof(::MEMORY_BASIC_INFORMATION, State));
 static_assert(sizeof(win::LONG_PTR) == sizeof(LONG));
 
 template <class To, class From>
@@ -101,6 +104,11 @@ HMODULE Win32Platform::GetModuleHandleA(const char* moduleName) {
 
 void Win32Platform::OutputDebugStringA(const char* text) {
   ::OutputDebugStringA(text);
+}
+
+SIZE_T Win32Platform::VirtualQuery(const void* address, MEMORY_BASIC_INFORMATION* buffer,
+                                   SIZE_T length) {
+  return ::VirtualQuery(address, As<::MEMORY_BASIC_INFORMATION*>(buffer), length);
 }
 
 BOOL Win32Platform::GetVersionExA(OSVERSIONINFOA* info) {
@@ -190,6 +198,22 @@ char* Win32Platform::CharLowerA(char* text) {
 
 int Win32Platform::LoadStringA(HINSTANCE instance, UINT id, char* buffer, int bufferMax) {
   return ::LoadStringA(As<::HINSTANCE>(instance), id, buffer, bufferMax);
+}
+
+int Win32Platform::GetWindowTextA(HWND window, char* text, int maxCount) {
+  return ::GetWindowTextA(As<::HWND>(window), text, maxCount);
+}
+
+int Win32Platform::MessageBoxA(HWND owner, const char* text, const char* caption, UINT type) {
+  return ::MessageBoxA(As<::HWND>(owner), text, caption, type);
+}
+
+HWND Win32Platform::GetCapture() {
+  return As<HWND>(::GetCapture());
+}
+
+LRESULT Win32Platform::SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  return ::SendMessageA(As<::HWND>(window), message, wParam, lParam);
 }
 
 }  // namespace platform

@@ -5,7 +5,7 @@
 
 namespace platform {
 
-class Win32Platform final : public Platform {
+class Win32Platform : public Platform {
  public:
   LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD options, REGSAM desired,
                      HKEY* result) override;
@@ -26,6 +26,8 @@ class Win32Platform final : public Platform {
   DWORD GetModuleFileNameA(HMODULE module, char* fileName, DWORD size) override;
   HMODULE GetModuleHandleA(const char* moduleName) override;
   void OutputDebugStringA(const char* text) override;
+  SIZE_T VirtualQuery(const void* address, MEMORY_BASIC_INFORMATION* buffer,
+                      SIZE_T length) override;
   BOOL GetVersionExA(OSVERSIONINFOA* info) override;
   LCID GetThreadLocale() override;
   int GetLocaleInfoA(LCID locale, LCTYPE type, char* data, int size) override;
@@ -50,6 +52,10 @@ class Win32Platform final : public Platform {
   BOOL OemToCharA(const char* source, char* destination) override;
   char* CharLowerA(char* text) override;
   int LoadStringA(HINSTANCE instance, UINT id, char* buffer, int bufferMax) override;
+  int GetWindowTextA(HWND window, char* text, int maxCount) override;
+  int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type) override;
+  HWND GetCapture() override;
+  LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
 };
 
 }  // namespace platform

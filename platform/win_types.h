@@ -26,6 +26,7 @@ using WPARAM = std::uintptr_t;
 using LPARAM = std::intptr_t;
 using LRESULT = std::intptr_t;
 using LONG_PTR = std::intptr_t;
+using SIZE_T = std::uintptr_t;
 using HANDLE = void*;
 
 struct HKEY__;
@@ -86,6 +87,16 @@ struct SHELLEXECUTEINFOA {
   DWORD dwHotKey;
   HANDLE hIconOrMonitor;
   HANDLE hProcess;
+};
+
+struct MEMORY_BASIC_INFORMATION {
+  void* BaseAddress;
+  void* AllocationBase;
+  DWORD AllocationProtect;
+  SIZE_T RegionSize;
+  DWORD State;
+  DWORD Protect;
+  DWORD Type;
 };
 
 constexpr UINT MAX_LEADBYTES = 12;
@@ -162,6 +173,12 @@ constexpr DWORD WS_CLIPSIBLINGS = 0x04000000;
 constexpr DWORD WS_CAPTION = 0x00C00000;
 constexpr DWORD WS_SYSMENU = 0x00080000;
 constexpr DWORD WS_MINIMIZEBOX = 0x00020000;
+
+constexpr UINT WM_CANCELMODE = 0x001F;
+constexpr UINT MB_OK = 0x0000;
+constexpr UINT MB_ICONSTOP = 0x0010;
+constexpr UINT MB_TASKMODAL = 0x2000;
+constexpr DWORD MEM_COMMIT = 0x1000;
 
 constexpr LCTYPE LOCALE_IDEFAULTANSICODEPAGE = 0x1004;
 constexpr DWORD VER_PLATFORM_WIN32_NT = 2;

@@ -382,15 +382,20 @@ void FakePlatform::ExitProcess(UINT exitCode) {
 DWORD FakePlatform::GetModuleFileNameA(HMODULE module, char* fileName, DWORD size) {
   if (auto injected = Begin("GetModuleFileNameA", {Hex(module), std::to_string(size)}))
     return static_cast<DWORD>(*injected);
-  if (module != nullptr && module != kInstance) return static_cast<DWORD>(End(0));
+  const std::string* path = &executablePath;
+  if (module != nullptr && module != kInstance) {
+    const auto other = modulePaths.find(reinterpret_cast<std::uintptr_t>(module));
+    if (other == modulePaths.end()) return static_cast<DWORD>(End(0));
+    path = &other->second;
+  }
   if (size == 0) return static_cast<DWORD>(End(0));
-  const size_t length = executablePath.size();
+  const size_t length = path->size();
   if (length < size) {
-    std::memcpy(fileName, executablePath.c_str(), length + 1);
+    std::memcpy(fileName, path->c_str(), length + 1);
     return static_cast<DWORD>(End(static_cast<long>(length)));
   }
   // Cut: Vista and later end the buffer with a NUL, XP fills it to the last byte.
-  std::memcpy(fileName, executablePath.data(), size);
+  std::memcpy(fileName, path->data(), size);
   if (!cutPathWithoutNul) fileName[size - 1] = '\0';
   return static_cast<DWORD>(End(size));
 }
@@ -403,6 +408,23 @@ HMODULE FakePlatform::GetModuleHandleA(const char* moduleName) {
 void FakePlatform::OutputDebugStringA(const char* text) {
   Begin("OutputDebugStringA", {Text(text)});
   debugLines.push_back(text);
+}
+
+SIZE_T FakePlatform::VirtualQuery(const void* address, MEMORY_BASIC_INFORMATION* buffer,
+                                  SIZE_T length) {
+  if (auto injected = Begin("VirtualQuery", {Hex(address), std::to_string(length)}))
+    return static_cast<SIZE_T>(*injected);
+  const auto at = reinterpret_cast<std::uintptr_t>(address);
+  *buffer = MEMORY_BASIC_INFORMATION{};
+  buffer->State = 0x10000;  // MEM_FREE
+  for (const Region& region : regions) {
+    if (at < region.begin || at >= region.end) continue;
+    buffer->BaseAddress = reinterpret_cast<void*>(region.begin);
+    buffer->AllocationBase = reinterpret_cast<void*>(region.allocationBase);
+    buffer->RegionSize = region.end - region.begin;
+    buffer->State = region.committed ? MEM_COMMIT : 0x2000;  // or MEM_RESERVE
+  }
+  return static_cast<SIZE_T>(End(sizeof *buffer));
 }
 
 BOOL FakePlatform::GetVersionExA(OSVERSIONINFOA* info) {
@@ -611,6 +633,37 @@ int FakePlatform::LoadStringA(HINSTANCE instance, UINT id, char* buffer, int buf
   std::memcpy(buffer, found->second.data(), length);
   buffer[length] = '\0';
   return static_cast<int>(End(static_cast<long>(length)));
+}
+
+int FakePlatform::GetWindowTextA(HWND window, char* text, int maxCount) {
+  if (auto injected = Begin("GetWindowTextA", {Hex(window), std::to_string(maxCount)}))
+    return static_cast<int>(*injected);
+  const auto found = windows.find(window);
+  if (maxCount <= 0) return static_cast<int>(End(0));
+  const std::string title = found == windows.end() ? "" : found->second.title;
+  const size_t length = std::min(title.size(), static_cast<size_t>(maxCount - 1));
+  std::memcpy(text, title.data(), length);
+  text[length] = '\0';
+  return static_cast<int>(End(static_cast<long>(length)));
+}
+
+int FakePlatform::MessageBoxA(HWND owner, const char* text, const char* caption, UINT type) {
+  if (auto injected = Begin("MessageBoxA", {Hex(owner), Text(text), Text(caption), Hex(type)}))
+    return static_cast<int>(*injected);
+  boxes.push_back(Box{owner, Text(text), Text(caption), type});
+  return static_cast<int>(End(1));  // IDOK
+}
+
+HWND FakePlatform::GetCapture() {
+  Begin("GetCapture", {});
+  End(static_cast<long>(reinterpret_cast<std::uintptr_t>(captureWindow)));
+  return captureWindow;
+}
+
+LRESULT FakePlatform::SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  Begin("SendMessageA",
+        {Hex(window), Hex(message), std::to_string(wParam), std::to_string(lParam)});
+  return End(CallWindow(window, message, wParam, lParam));
 }
 
 }  // namespace platform::fake

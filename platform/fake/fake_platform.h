@@ -82,6 +82,16 @@ class FakePlatform final : public Platform {
   std::map<win::UINT, std::vector<win::BYTE>> leadByteRanges = {{932, {0x81, 0x9F, 0xE0, 0xFC}}};
   win::DWORD platformId = win::VER_PLATFORM_WIN32_NT;
   int screenWidth = 1024, screenHeight = 768;
+  // Memory regions for VirtualQuery: committed ones that belong to a module, by address range.
+  struct Region {
+    std::uintptr_t begin, end;
+    std::uintptr_t allocationBase;
+    bool committed;
+  };
+  std::vector<Region> regions;
+  // File names of loaded modules other than the program, by base address.
+  std::map<std::uintptr_t, std::string> modulePaths;
+  win::HWND captureWindow = nullptr;
 
   // Runs before each call is carried out: a test may change the fake's state there, or
   // answer the call itself by returning its failure result (outputs are then left untouched).
@@ -115,6 +125,12 @@ class FakePlatform final : public Platform {
   bool blockedForever = false;
 
   std::vector<std::string> debugLines;
+  struct Box {
+    win::HWND owner;
+    std::string text, caption;
+    win::UINT type;
+  };
+  std::vector<Box> boxes;
   std::optional<win::UINT> exitStatus;
   std::map<win::HWND, FakeWindow> windows;
   std::vector<win::WNDCLASSA> registeredClasses;
@@ -143,6 +159,8 @@ class FakePlatform final : public Platform {
   DWORD GetModuleFileNameA(HMODULE module, char* fileName, DWORD size) override;
   HMODULE GetModuleHandleA(const char* moduleName) override;
   void OutputDebugStringA(const char* text) override;
+  SIZE_T VirtualQuery(const void* address, MEMORY_BASIC_INFORMATION* buffer,
+                      SIZE_T length) override;
   BOOL GetVersionExA(OSVERSIONINFOA* info) override;
   LCID GetThreadLocale() override;
   int GetLocaleInfoA(LCID locale, LCTYPE type, char* data, int size) override;
@@ -167,6 +185,10 @@ class FakePlatform final : public Platform {
   BOOL OemToCharA(const char* source, char* destination) override;
   char* CharLowerA(char* text) override;
   int LoadStringA(HINSTANCE instance, UINT id, char* buffer, int bufferMax) override;
+  int GetWindowTextA(HWND window, char* text, int maxCount) override;
+  int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type) override;
+  HWND GetCapture() override;
+  LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
 
  private:
   struct Value {

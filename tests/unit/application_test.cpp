@@ -83,11 +83,12 @@ TEST_F(ApplicationTest, ClassThatCannotBeRegisteredStopsTheStart) {
   try {
     TApplication app(os);
     FAIL() << "no error raised";
-  } catch (const EOutOfResources& error) {
-    EXPECT_EQ(error.Message(),
+  } catch (Exception* raw) {
+    const OwnedError error(raw);
+    EXPECT_EQ(error->Message(),
               "Erreur \xE0 la cr\xE9"
               "ation de la classe fen\xEAtre");
-    EXPECT_STREQ(error.ClassName(), "EOutOfResources");
+    EXPECT_STREQ(error->ClassName(), "EOutOfResources");
   }
   EXPECT_EQ(os.Count("CreateWindowExA"), 0);
 }

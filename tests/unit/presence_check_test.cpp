@@ -29,8 +29,10 @@ class PresenceCheckTest : public LauncherTest {
   std::optional<std::string> RaisedMessage() {
     try {
       IsRedistInstalled(os);
-    } catch (const ERegistryException& error) {
-      return error.Message();
+    } catch (Exception* raw) {
+      const OwnedError error(raw);
+      EXPECT_STREQ(error->ClassName(), "ERegistryException");
+      return error->Message();
     }
     return std::nullopt;
   }

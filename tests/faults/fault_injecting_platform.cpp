@@ -1,0 +1,91 @@
+// A test-only launcher: the shipped program's sources over a platform that injects one fault,
+// chosen by the environment variable LAUNCHER_TEST_FAULT, so that the end-to-end tests can
+// watch the error handling that the shipped program cannot be made to reach. Never shipped.
+#include "platform/win32_entry.h"
+#include "platform/win32_platform.h"
+
+#include "launcher/errors.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace platform {
+namespace {
+
+constexpr UINT kFaultyMessage = 0x0401;  // WM_USER + 1
+
+// Kept out of line, in the program's own code, so that faults arise where the report can
+// name the program.
+volatile int sink;
+__attribute__((noinline)) void ReadNull() {
+  sink = *static_cast<volatile int*>(nullptr);
+}
+__attribute__((noinline)) void DivideByZero() {
+  volatile int divisor = 0;
+  sink = 1000 / divisor;
+}
+__attribute__((noinline)) void IllegalInstruction() {
+  asm volatile("ud2");
+}
+__attribute__((noinline)) void ExhaustMemory() {
+  volatile size_t huge = 0x7FFFFFF0;
+  void* volatile block = ::operator new(huge);
+  ::operator delete(block);
+}
+
+class FaultInjectingPlatform final : public Win32Platform {
+ public:
+  explicit FaultInjectingPlatform(std::string fault) : fault_(std::move(fault)) {}
+
+  LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD options, REGSAM desired,
+                     HKEY* result) override {
+    if (fault_ == "read-null") ReadNull();
+    if (fault_ == "divide-by-zero") DivideByZero();
+    if (fault_ == "illegal-instruction") IllegalInstruction();
+    if (fault_ == "out-of-memory") ExhaustMemory();
+    if (fault_ == "raise-in-check") launcher::Raise<launcher::Exception>("Erreur de test");
+    return Win32Platform::RegOpenKeyExA(key, subKey, options, desired, result);
+  }
+
+  WORD RegisterClassA(const WNDCLASSA* wndClass) override {
+    if (fault_ == "class-registration") return 0;
+    return Win32Platform::RegisterClassA(wndClass);
+  }
+
+  BOOL DestroyWindow(HWND window) override {
+    const BOOL destroyed = Win32Platform::DestroyWindow(window);
+    if (fault_ == "shutdown") launcher::Raise<launcher::Exception>("Erreur de fermeture");
+    return destroyed;
+  }
+
+  // The first pump of the wait posts a message whose handling fails, or fails itself.
+  BOOL PeekMessageA(MSG* msg, HWND window, UINT filterMin, UINT filterMax,
+                    UINT removeMessage) override {
+    if (++peeks_ == 1 && fault_ == "window-handler")
+      ::PostMessageA(::FindWindowA("TApplication", nullptr), kFaultyMessage, 0, 0);
+    if (peeks_ == 1 && fault_ == "pump") launcher::Raise<launcher::Exception>("Erreur de pompe");
+    return Win32Platform::PeekMessageA(msg, window, filterMin, filterMax, removeMessage);
+  }
+
+  LRESULT DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override {
+    if (message == kFaultyMessage)
+      launcher::Raise<launcher::Exception>("Erreur dans la fen\xEAtre!");
+    return Win32Platform::DefWindowProcA(window, message, wParam, lParam);
+  }
+
+ private:
+  std::string fault_;
+  int peeks_ = 0;
+};
+
+}  // namespace
+}  // namespace platform
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  const char* fault = std::getenv("LAUNCHER_TEST_FAULT");
+  platform::FaultInjectingPlatform os(fault ? fault : "");
+  platform::RunLauncherProcess(os);
+}

@@ -1,0 +1,267 @@
+#include "launcher/error_report.h"
+
+#include <climits>
+#include <cstring>
+#include <new>
+
+#include "launcher/text_format.h"
+#include "test_support.h"
+
+namespace launcher::test {
+namespace {
+
+using platform::fake::FakePlatform;
+
+const std::string kEol = "\r\n";
+constexpr std::uintptr_t kProgramBase = 0x400000;
+
+class ErrorReportTest : public LauncherTest {
+ protected:
+  ErrorReportTest() {
+    os.regions = {{kProgramBase, kProgramBase + 0x20000, kProgramBase, true},
+                  {0x7C800000, 0x7C900000, 0x7C800000, true},
+                  {0x00900000, 0x00910000, 0x00900000, false}};
+    os.modulePaths[0x7C800000] = "C:\\windows\\system32\\kernel32.dll";
+    StartErrorReporting(os);
+  }
+  ~ErrorReportTest() override { StopErrorReporting(); }
+
+  std::string Report(const Exception& error, std::uintptr_t address, size_t capacity = 1024) {
+    std::vector<char> buffer(capacity + 16, '#');
+    const size_t length = FormatErrorReport(os, error, address, buffer.data(), capacity);
+    EXPECT_EQ(buffer[length], '\0');
+    EXPECT_EQ(buffer[capacity], '#') << "written past the buffer";
+    return std::string(buffer.data(), length);
+  }
+
+  OwnedError Fault(win::DWORD code, std::uintptr_t info0, std::uintptr_t info1,
+                   std::uintptr_t address) {
+    return OwnedError(ErrorFromFault(os, code, info0, info1, address));
+  }
+};
+
+TEST_F(ErrorReportTest, TemplatePlaceholdersAreFilledAndCut) {
+  struct Case {
+    std::string pattern;
+    std::vector<FormatArg> args;
+    size_t capacity;
+    std::string text;
+  };
+  const Case cases[] = {
+      {"a%sb", {std::string_view("XY")}, 64, "aXYb"},
+      {"%p|%x|%x", {0xABCu, 0xABCu, 0u}, 64, "00000ABC|ABC|0"},
+      {"%p", {0xFFFFFFFFu}, 64, "FFFFFFFF"},
+      {"100%% %d %s", {std::string_view("x")}, 64, "100% %d x"},
+      {"%s and %s", {std::string_view("one")}, 64, "one and %s"},  // more places than values
+      {"abcdef", {}, 4, "abc"},
+      {"%s!", {std::string_view("abcdef")}, 5, "abcd"},
+      {"%p", {0x1234u}, 6, "00001"},
+      {"x", {}, 1, ""},
+  };
+  for (const Case& c : cases) {
+    std::vector<char> buffer(c.capacity + 1, '#');
+    const size_t length =
+        FormatTo(buffer.data(), c.capacity, c.pattern, std::span<const FormatArg>(c.args));
+    EXPECT_EQ(std::string(buffer.data(), length), c.text) << c.pattern;
+    EXPECT_EQ(buffer[length], '\0');
+    EXPECT_EQ(buffer[c.capacity], '#');
+  }
+}
+
+TEST_F(ErrorReportTest, ReportNamesTheModuleThatHoldsTheRaisePoint) {
+  const ERegistryException error(
+      "Type de donn\xE9"
+      "es incorrect pour 'DisplayName'");
+  const std::string line2 = kEol + error.Message() + "." + kEol;
+  struct Case {
+    std::uintptr_t address;
+    std::string firstLine;
+  };
+  const Case cases[] = {
+      {kProgramBase + 0x1A2B, "dans le module launcher.exe dans 00001A2B."},
+      {0x7C801234, "dans le module kernel32.dll dans 00001234."},
+      // Not committed, or in no region at all: the program, as if in its code section.
+      {0x00900010, "dans le module launcher.exe dans 008FF010."},
+      {0x12345678, "dans le module launcher.exe dans 12344678."},
+      {0, "dans le module launcher.exe dans 00000000."},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(Report(error, c.address), "Exception ERegistryException " + c.firstLine + line2);
+}
+
+TEST_F(ErrorReportTest, ReportEndsTheMessageWithOnePeriod) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"Message", "Message."}, {"Message.", "Message."}, {"Attention!", "Attention!."}, {"", ""},
+      {"x ", "x ."},
+  };
+  for (const auto& [message, shown] : cases) {
+    const Exception error(message);
+    EXPECT_EQ(
+        Report(error, kProgramBase + 0x1000),
+        "Exception Exception dans le module launcher.exe dans 00001000." + kEol + shown + kEol);
+  }
+}
+
+TEST_F(ErrorReportTest, LongReportIsCutAt1023Characters) {
+  const Exception error(std::string(2000, 'm'));
+  const std::string text = Report(error, kProgramBase);
+  EXPECT_EQ(text.size(), 1023u);
+  EXPECT_EQ(text.back(), 'm');  // the period and the closing line break are lost
+}
+
+TEST_F(ErrorReportTest, ReportBoxAndRuntimeErrorBox) {
+  const ERegistryException error("Message");
+  ShowErrorReport(os, error);
+  ShowRuntimeError(os, 217, 0x0040ABCD);
+  ShowRuntimeError(os, 203, 0);
+  ASSERT_EQ(os.boxes.size(), 3u);
+  EXPECT_EQ(os.boxes[0].owner, nullptr);
+  EXPECT_EQ(os.boxes[0].caption, "Erreur d'application");
+  EXPECT_EQ(os.boxes[0].type, 0x2010u);
+  EXPECT_EQ(os.boxes[0].text,
+            "Exception ERegistryException dans le module launcher.exe dans 00000000." + kEol +
+                "Message." + kEol);
+  EXPECT_EQ(os.boxes[1].text, "Runtime error 217 at 0040ABCD");
+  EXPECT_EQ(os.boxes[1].caption, "Error");
+  EXPECT_EQ(os.boxes[1].type, 0u);
+  EXPECT_EQ(os.boxes[1].owner, nullptr);
+  EXPECT_EQ(os.boxes[2].text, "Runtime error 203 at 00000000");
+}
+
+TEST_F(ErrorReportTest, ProcessorFaultsBecomeErrorsOfTheirClass) {
+  struct Case {
+    win::DWORD code;
+    const char* className;
+    std::string message;
+    int number;
+  };
+  const Case cases[] = {
+      {0xC000008C, "ERangeError", "Erreur de v\xE9rification d'\xE9tendue", 201},
+      {0xC000008D, "EUnderflow",
+       "D\xE9"
+       "bordement inf\xE9rieur flottant",
+       206},
+      {0xC000008E, "EZeroDivide", "Division par z\xE9ro en virgule flottante", 200},
+      {0xC000008F, "EInvalidOp", "Op\xE9ration en virgule flottante incorrecte", 207},
+      {0xC0000090, "EInvalidOp", "Op\xE9ration en virgule flottante incorrecte", 207},
+      {0xC0000091, "EOverflow",
+       "D\xE9"
+       "bordement en virgule flottante",
+       205},
+      {0xC0000092, "EInvalidOp", "Op\xE9ration en virgule flottante incorrecte", 207},
+      {0xC0000093, "EUnderflow",
+       "D\xE9"
+       "bordement inf\xE9rieur flottant",
+       206},
+      {0xC0000094, "EDivByZero", "Division par z\xE9ro", 200},
+      {0xC0000095, "EIntOverflow",
+       "D\xE9"
+       "bordement d'entier",
+       215},
+      {0xC0000096, "EPrivilege",
+       "Instruction privil\xE9gi\xE9"
+       "e",
+       218},
+      {0xC00000FD, "EStackOverflow",
+       "D\xE9"
+       "bordement de pile",
+       202},
+      {0xC000013A, "EControlC", "Frappe de Contr\xF4le-C", 217},
+      {0xC0000006, "EExternalException", "Exception externe C0000006", 255},
+      {0x80000003, "EExternalException", "Exception externe 80000003", 255},
+  };
+  for (const Case& c : cases) {
+    const OwnedError error = Fault(c.code, 0, 0, kProgramBase + 0x1500);
+    EXPECT_STREQ(error->ClassName(), c.className);
+    EXPECT_EQ(error->Message(), c.message);
+    EXPECT_EQ(error->RuntimeErrorNumber(), c.number);
+    EXPECT_EQ(error->RaiseAddress(), kProgramBase + 0x1500);
+  }
+}
+
+TEST_F(ErrorReportTest, AccessViolationTellsWhereAndWhat) {
+  const std::string violation = "Violation d'acc\xE8s \xE0 l'adresse ";
+  os.modulePaths[0x7C800000] = "C:\\windows\\system32\\x:kernel32.dll";
+  const OwnedError read = Fault(0xC0000005, 0, 0, kProgramBase + 0x1234);
+  EXPECT_STREQ(read->ClassName(), "EAccessViolation");
+  EXPECT_EQ(read->RuntimeErrorNumber(), 216);
+  EXPECT_EQ(read->Message(),
+            violation + "00401234 dans le module 'launcher.exe'. Lecture de l'adresse 00000000");
+  EXPECT_EQ(Fault(0xC0000005, 1, 0xDEAD0, 0x7C801000)->Message(),
+            violation + "7C801000 dans le module 'kernel32.dll'. Ecriture de l'adresse 000DEAD0");
+  EXPECT_EQ(Fault(0xC0000005, 8, 0x10, 0x00900000)->Message(),
+            violation + "00900000. Ecriture de l'adresse 00000010");
+  // The whole report: the offset on the first line, the full address in the message.
+  EXPECT_EQ(Report(*read, read->RaiseAddress()),
+            "Exception EAccessViolation dans le module launcher.exe dans 00001234." + kEol +
+                read->Message() + "." + kEol);
+}
+
+TEST_F(ErrorReportTest, FaultOutsideErrorReportingKeepsItsNumber) {
+  StopErrorReporting();
+  const OwnedError error = Fault(0xC0000094, 0, 0, 0x401000);
+  EXPECT_EQ(error->RuntimeErrorNumber(), 200);
+  StartErrorReporting(os);
+}
+
+TEST_F(ErrorReportTest, HostBoxAddsAPeriodOnlyAfterACharacterAboveIt) {
+  os.threadLocale = 0x0411;
+  FillLeadByteSet(os);
+  const std::pair<std::string, std::string> cases[] = {
+      {"Message", "Message."},
+      {"Message.", "Message."},
+      {"Attention!", "Attention!"},
+      {"Chemin/", "Chemin/."},
+      {"Fin ", "Fin "},
+      {"Ligne\n", "Ligne\n"},
+      {"", ""},
+      {"\x81-", "\x81-."},  // a double-byte character whose second byte is '-'
+      {"a-", "a-"},
+  };
+  for (const auto& [message, shown] : cases) {
+    os.boxes.clear();
+    TApplication app(os);
+    os.captureWindow = nullptr;
+    ShowHostError(os, app.Handle(), Exception(message));
+    ASSERT_EQ(os.boxes.size(), 1u);
+    EXPECT_EQ(os.boxes[0].text, shown);
+    EXPECT_EQ(os.boxes[0].owner, app.Handle());
+    EXPECT_EQ(os.boxes[0].caption, "launcher");
+    EXPECT_EQ(os.boxes[0].type, 0x10u);
+  }
+}
+
+TEST_F(ErrorReportTest, HostBoxCancelsAMouseCaptureFirst) {
+  TApplication app(os);
+  os.captureWindow = app.Handle();
+  os.calls.clear();
+  ShowHostError(os, app.Handle(), Exception("x"));
+  const auto names = os.CallNames();
+  const auto send = std::find(names.begin(), names.end(), "SendMessageA");
+  ASSERT_NE(send, names.end());
+  EXPECT_LT(send, std::find(names.begin(), names.end(), "MessageBoxA"));
+  EXPECT_EQ(os.CallsTo("SendMessageA").at(0).args,
+            (std::vector<std::string>{platform::fake::Hex(app.Handle()), "0x1F", "0", "0"}));
+}
+
+TEST_F(ErrorReportTest, ExhaustedMemoryRaisesTheErrorMadeInAdvance) {
+  std::vector<Exception*> raised;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    // What operator new calls when memory runs out (the sanitizer's allocator never does).
+    const std::new_handler onExhaustion = std::get_new_handler();
+    ASSERT_NE(onExhaustion, nullptr);
+    try {
+      onExhaustion();
+    } catch (Exception* error) {
+      raised.push_back(error);
+      OwnedError release(error);  // made in advance: not released
+    }
+  }
+  ASSERT_EQ(raised.size(), 2u);
+  EXPECT_EQ(raised[0], raised[1]);
+  EXPECT_STREQ(raised[0]->ClassName(), "EOutOfMemory");
+  EXPECT_EQ(raised[0]->Message(), "M\xE9moire insuffisante");
+}
+
+}  // namespace
+}  // namespace launcher::test
