@@ -2,6 +2,7 @@
 .PHONY: all setup build build-host build-windows test demo format clean
 
 BUILD_TYPE ?= Release
+WINDOWS_BUILD_TYPE ?= MinSizeRel
 JOBS ?= $(shell nproc)
 
 all: build
@@ -17,7 +18,7 @@ build-host: setup
 
 # The shipped executable lands at build/windows/launcher.exe.
 build-windows: setup
-	cmake -S . -B build/windows -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) \
+	cmake -S . -B build/windows -DCMAKE_BUILD_TYPE=$(WINDOWS_BUILD_TYPE) \
 	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-i686.cmake >/dev/null
 	cmake --build build/windows -j $(JOBS)
 
