@@ -1,5 +1,5 @@
 # Two commands do everything on a fresh Debian machine: `make demo` and `make test`.
-.PHONY: all setup build build-host build-windows test demo format clean
+.PHONY: all setup build build-host build-windows test demo bench format clean
 
 BUILD_TYPE ?= Release
 WINDOWS_BUILD_TYPE ?= MinSizeRel
@@ -28,6 +28,10 @@ test: build
 
 demo: build-windows
 	sh demo/run_demo.sh build/windows
+
+# Speed, processor share, memory and size of launcher.exe under Wine, printed as a table.
+bench: build-windows
+	python3 bench/run_bench.py --build build/windows
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h' '*.c')
