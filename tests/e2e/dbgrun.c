@@ -1,10 +1,12 @@
-// Runs a program as its debugger, which is the only way to see its OutputDebugStringA lines with
-// their exact bytes. Usage: dbgrun <exe> [--cwd <folder>] [--args <text>]
+// Runs a program as its debugger, which sees its OutputDebugStringA lines with their exact bytes
+// and its exceptions. Usage: dbgrun <exe> [--cwd <folder>] [--args <text>] [--no-debug]
 // Prints, one line each as they happen:
 //   started <pid> <tid>
 //   ods <hex of the bytes read, terminating NUL included>
 //   exception <code> <first chance>
 //   exit <signed exit code>
+// With --no-debug the program runs without a debugger, as its error handling behaves differently
+// under one, and its lines are read from the system-wide debug-output buffer instead.
 #include <stdio.h>
 #include <string.h>
 #include <windows.h>
@@ -13,18 +15,59 @@ static void PrintHex(const BYTE* data, SIZE_T size) {
   for (SIZE_T i = 0; i < size; ++i) printf("%02x", data[i]);
 }
 
+// The listener's side of the DBWIN protocol: the writer waits for BUFFER_READY, fills the shared
+// buffer with its pid and text, then signals DATA_READY.
+typedef struct {
+  HANDLE buffer_ready, data_ready;
+  const struct {
+    DWORD pid;
+    char text[4092];
+  } * buffer;
+} Listener;
+
+static BOOL Listen(Listener* listener) {
+  HANDLE mapping =
+      CreateFileMappingA(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0, 4096, "DBWIN_BUFFER");
+  listener->buffer = mapping ? MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0) : NULL;
+  listener->buffer_ready = CreateEventA(NULL, FALSE, TRUE, "DBWIN_BUFFER_READY");
+  listener->data_ready = CreateEventA(NULL, FALSE, FALSE, "DBWIN_DATA_READY");
+  // Writers give up on the protocol unless this mutex exists.
+  return CreateMutexA(NULL, FALSE, "DBWinMutex") && listener->buffer && listener->buffer_ready &&
+         listener->data_ready;
+}
+
+static int Watch(const Listener* listener, const PROCESS_INFORMATION* process) {
+  // DATA_READY first: a line written just before the end is read before the end is reported.
+  const HANDLE events[] = {listener->data_ready, process->hProcess};
+  while (WaitForMultipleObjects(2, events, FALSE, INFINITE) == WAIT_OBJECT_0) {
+    if (listener->buffer->pid == process->dwProcessId) {
+      printf("ods ");
+      PrintHex((const BYTE*)listener->buffer->text,
+               strnlen(listener->buffer->text, sizeof listener->buffer->text - 1) + 1);
+      printf("\n");
+    }
+    SetEvent(listener->buffer_ready);
+  }
+  DWORD code = 0;
+  GetExitCodeProcess(process->hProcess, &code);
+  printf("exit %ld\n", (long)code);
+  return 0;
+}
+
 int main(int argc, char** argv) {
   setvbuf(stdout, NULL, _IONBF, 0);
   if (argc < 2) {
-    fprintf(stderr, "usage: dbgrun <exe> [--cwd <folder>] [--args <text>]\n");
+    fprintf(stderr, "usage: dbgrun <exe> [--cwd <folder>] [--args <text>] [--no-debug]\n");
     return 2;
   }
   const char* exe = argv[1];
   const char* cwd = NULL;
   const char* args = NULL;
-  for (int i = 2; i + 1 < argc; i += 2) {
-    if (strcmp(argv[i], "--cwd") == 0) cwd = argv[i + 1];
-    if (strcmp(argv[i], "--args") == 0) args = argv[i + 1];
+  BOOL debug = TRUE;
+  for (int i = 2; i < argc; ++i) {
+    if (strcmp(argv[i], "--no-debug") == 0) debug = FALSE;
+    if (strcmp(argv[i], "--cwd") == 0 && i + 1 < argc) cwd = argv[++i];
+    if (strcmp(argv[i], "--args") == 0 && i + 1 < argc) args = argv[++i];
   }
   static char command_line[32768];
   snprintf(command_line, sizeof command_line, "\"%s\"%s%s", exe, args ? " " : "", args ? args : "");
@@ -33,12 +76,18 @@ int main(int argc, char** argv) {
   ZeroMemory(&startup, sizeof startup);
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process;
-  if (!CreateProcessA(exe, command_line, NULL, NULL, FALSE, DEBUG_ONLY_THIS_PROCESS, NULL, cwd,
-                      &startup, &process)) {
+  Listener listener;
+  if (!debug && !Listen(&listener)) {
+    printf("error debug-output buffer %lu\n", GetLastError());
+    return 2;
+  }
+  if (!CreateProcessA(exe, command_line, NULL, NULL, FALSE, debug ? DEBUG_ONLY_THIS_PROCESS : 0,
+                      NULL, cwd, &startup, &process)) {
     printf("error CreateProcess %lu\n", GetLastError());
     return 2;
   }
   printf("started %lu %lu\n", process.dwProcessId, process.dwThreadId);
+  if (!debug) return Watch(&listener, &process);
 
   BOOL loader_breakpoint_seen = FALSE;
   for (;;) {

@@ -3,14 +3,17 @@
 throwaway 32-bit prefix, with a stub standing in for vc_redist.x86.exe.
 
 usage: run_e2e.py --launcher build/windows/launcher.exe --helpers build/windows/tests/e2e
-                  [--group registry|install|window ...] [--only SUBSTRING]
+                  [--faults build/windows/tests/faults/launcher_faults.exe]
+                  [--group registry|install|window|errors ...] [--only SUBSTRING]
 """
 
 import argparse
+import functools
 import os
 import re
 import shutil
 import signal
+import struct
 import subprocess
 import sys
 import time
@@ -23,6 +26,8 @@ from winelab import (  # noqa: E402
 MATCH = b"Microsoft Visual C++ 2015-2022 Redistributable (x86) - 14.34.31931"
 PARAMETERS = b"/install /passive /norestart"
 STILL_ACTIVE = 259
+REPORT_TITLE = b"Erreur d'application"
+FAULTS_EXE = None  # the launcher with an injected fault, set by main
 
 
 class Failure(Exception):
@@ -75,6 +80,7 @@ class Case:
         logs = os.path.join(lab.drive_c, "e2e-logs")
         for d in (self.dir, self.cwd, logs):
             os.makedirs(d, exist_ok=True)
+        self.program = launcher
         shutil.copy(launcher, os.path.join(self.dir, exe_name))
         stub = lab.helper("stub_installer")
         if installer:
@@ -88,12 +94,13 @@ class Case:
     def installer_path(self):
         return self.exe[: self.exe.rindex("\\") + 1].encode() + b"vc_redist.x86.exe"
 
-    def start(self, exit_code=0, wait=False, args=None, **extra):
+    def start(self, exit_code=0, wait=False, args=None, debug=True, **extra):
         env = {"STUB_LOG": self.lab.win_path(self.log_path), "STUB_EXIT": str(exit_code)}
         if wait:
             env["STUB_STOP_FILE"] = self.lab.win_path(self.stop_path)
         env.update(extra)
-        run = self.lab.launch(self.exe, cwd=self.lab.win_path(self.cwd), args=args, env=env)
+        run = self.lab.launch(self.exe, cwd=self.lab.win_path(self.cwd), args=args, env=env,
+                              debug=debug)
         self.runs.append(run)
         run.started()
         return run
@@ -111,6 +118,8 @@ class Case:
     def close(self):
         self.stop_installer()  # no stub outlives its scenario
         for run in self.runs:
+            if run.wait(0) is None and run.pid is not None:  # ending dbgrun ends only a debuggee
+                self.lab.wine(["taskkill", "/F", "/PID", str(run.pid)])
             run.finish()
 
 
@@ -120,11 +129,11 @@ def exit_code(run, timeout=30):
     return code
 
 
-def expect_nothing_started(case, run):
+def expect_nothing_started(case, run, status=0):
     code = exit_code(run)
     check(not case.stub().starts, f"an installer was started: {case.stub().starts}")
     check(run.debug_lines == [], f"debug output {run.debug_lines}")
-    check(code == 0, f"exit status {code}, expected 0")
+    check(code == status, f"exit status {code}, expected {status}")
 
 
 def expect_installer_run(case, run, installer_code):
@@ -143,13 +152,65 @@ def expect_installer_run(case, run, installer_code):
     check(code == 0, f"exit status {code}, expected 0")
 
 
-def exit_code_dismissing_boxes(lab, run, timeout=30):
-    """Waits for the end of a launcher that met an error; a report box, if one comes up, is
-    closed so the run can end."""
-    deadline = time.monotonic() + timeout
-    while run.wait(3) is None and time.monotonic() < deadline:
-        lab.poke(run.pid, "dismiss")
-    return exit_code(run, 1)
+# Error boxes
+
+@functools.lru_cache
+def image(path):
+    """A PE file's preferred base and code sections [(first RVA, end RVA, bytes)], which the
+    addresses in error boxes are checked against."""
+    with open(path, "rb") as f:
+        data = f.read()
+    header = struct.unpack_from("<I", data, 0x3C)[0]
+    count = struct.unpack_from("<H", data, header + 6)[0]
+    optional_size = struct.unpack_from("<H", data, header + 20)[0]
+    optional = header + 24
+    code = []
+    for entry in range(optional + optional_size, optional + optional_size + 40 * count, 40):
+        size, rva, raw_size, raw = struct.unpack_from("<4I", data, entry + 8)
+        if struct.unpack_from("<I", data, entry + 36)[0] & 0x20:  # IMAGE_SCN_CNT_CODE
+            code.append((rva, rva + size, data[raw:raw + min(size, raw_size)]))
+    return struct.unpack_from("<I", data, optional + 28)[0], code
+
+
+def code_at(path, rva):
+    """The program's code bytes from this offset on; None outside its code."""
+    return next((raw[rva - start:] for start, end, raw in image(path)[1] if start <= rva < end),
+                None)
+
+
+def run_to_end(lab, run, timeout=30):
+    """Lets a run end, closing each message box it shows on the way. Returns its exit status and
+    its boxes: dicts of title and text bytes, owner (the owner's class, or "-") and icon."""
+    out = lab.poke(run.pid, f"boxes:{timeout * 1000}", timeout=timeout + 30)
+    boxes = [dict(field.split("=", 1) for field in line.split()[1:]) for line in out[:-1]]
+    for box in boxes:
+        box.update(title=bytes.fromhex(box["title"]), text=bytes.fromhex(box["text"]),
+                   icon=box["icon"] == "1")
+    check(out[-1] == "ended 1", f"still running after {timeout} s, boxes {boxes}")
+    return exit_code(run, 10), boxes
+
+
+def expect_box(boxes, title, text, owner="-", icon=True):
+    """Checks that exactly one box came, as given, its text matching the pattern `text`."""
+    check(len(boxes) == 1, f"{len(boxes)} message boxes, expected 1: {boxes}")
+    box = boxes[0]
+    check((box["title"], box["owner"], box["icon"]) == (title, owner, icon),
+          f"box {box}, expected title {title!r}, owner {owner}, icon {icon}")
+    match = re.fullmatch(text, box["text"])
+    check(match, f"box text {box['text']!r}, expected {text!r}")
+    return match
+
+
+def expect_report(case, boxes, class_name, message):
+    """Checks for one report box whose message matches the pattern `message`, period included;
+    returns the offset it shows, checked to lie in the program's code, and the text's match."""
+    module = case.exe[case.exe.rindex("\\") + 1:].encode()
+    match = expect_box(boxes, REPORT_TITLE,
+                       b"Exception " + class_name + b" dans le module " + re.escape(module) +
+                       rb" dans ([0-9A-F]{8})\.\r\n" + message + rb"\r\n")
+    offset = int(match[1], 16)
+    check(code_at(case.program, offset) is not None, f"offset {offset:08X} outside the code")
+    return offset, match
 
 
 # Scenarios: name -> function(lab, launcher, slug) returning what was checked.
@@ -236,14 +297,14 @@ def wrong_type_first(lab, launcher, slug, typed):
     lab.registry(uninstall_state(wow=[("A-bad", *typed), runtime()]))
     case = Case(lab, launcher, slug)
     try:
-        run = case.start(exit_code=0)
-        code = exit_code_dismissing_boxes(lab, run)
-        check(not case.stub().starts, "an installer was started")
-        check(run.debug_lines == [], f"debug output {run.debug_lines}")
-        check(code != 0, "exit status 0 after a wrong-typed name")
+        run = case.start(debug=False)  # a debugger would get the error instead of the box
+        _, boxes = run_to_end(lab, run)
+        offset, _ = expect_report(case, boxes, b"ERegistryException",
+                                  rb"Type de donn\xe9es incorrect pour 'DisplayName'\.")
+        expect_nothing_started(case, run, status=1)
     finally:
         case.close()
-    return f"no installer, no debug output, exit {code}"
+    return f"one report box (offset {offset:08X}), no installer, no debug output, exit 1"
 
 
 @table("registry", [(f"{name} name after the match", (t, d)) for name, t, d in WRONG_TYPES])
@@ -473,6 +534,129 @@ def processor_use(lab, launcher, slug):
             f"(spinning installer beside it: {shares[stub_pid]:.0%})")
 
 
+# Errors, in the launcher built with one injected fault
+
+def faults_case(lab, slug):
+    return Case(lab, FAULTS_EXE, slug, exe_name="launcher_faults.exe")
+
+
+# fault, class, message pattern (with the faulting instruction's full address as a group when it
+# shows one), pattern of the instruction at the reported offset for a processor fault
+CHECK_FAULTS = [
+    ("read-null", b"EAccessViolation",
+     rb"Violation d'acc\xe8s \xe0 l'adresse ([0-9A-F]{8}) dans le module 'launcher_faults\.exe'\. "
+     rb"Lecture de l'adresse 00000000\.",
+     rb"(\xa1|\x8b[\x05\x0d\x15\x1d\x25\x2d\x35\x3d])\0{4}"),  # mov from address 0
+    ("divide-by-zero", b"EDivByZero", rb"Division par z\xe9ro\.",
+     rb"\xf7[\x30-\x3f\x70-\x7f\xb0-\xbf\xf0-\xff]"),  # div or idiv
+    ("illegal-instruction", b"EExternalException", rb"Exception externe C000001D\.", rb"\x0f\x0b"),
+    ("out-of-memory", b"EOutOfMemory", rb"M\xe9moire insuffisante\.", None),
+    ("raise-in-check", b"Exception", rb"Erreur de test\.", None),
+]
+
+
+@table("errors", [(f"{row[0]} in the check: report box", row) for row in CHECK_FAULTS])
+def fault_in_check(lab, launcher, slug, row):
+    fault, class_name, message, instruction = row
+    lab.registry(uninstall_state())  # a check that went on would start the installer
+    case = faults_case(lab, slug)
+    try:
+        run = case.start(debug=False, LAUNCHER_TEST_FAULT=fault)
+        _, boxes = run_to_end(lab, run)
+        offset, match = expect_report(case, boxes, class_name, message)
+        code = code_at(FAULTS_EXE, offset)
+        if instruction:
+            check(re.match(instruction, code),
+                  f"offset {offset:08X} is not the faulting instruction: {code[:8].hex()}")
+        if match.lastindex == 2:
+            base, address = image(FAULTS_EXE)[0], int(match[2], 16)
+            check(address == base + offset,
+                  f"address {address:08X} is not the base {base:08X} plus the offset {offset:08X}")
+        expect_nothing_started(case, run, status=1)
+    finally:
+        case.close()
+    return f"one report box (offset {offset:08X}), no installer, no debug output, exit 1"
+
+
+@table("errors", [("start-up failure: Runtime error box", ("class-registration", [])),
+                  ("shutdown failure after a normal run: Runtime error box",
+                   ("shutdown", [runtime()]))])
+def runtime_error(lab, launcher, slug, row):
+    fault, entries = row
+    lab.registry(uninstall_state(wow=entries))
+    case = faults_case(lab, slug)
+    try:
+        run = case.start(debug=False, LAUNCHER_TEST_FAULT=fault)
+        _, boxes = run_to_end(lab, run)
+        match = expect_box(boxes, b"Error", rb"Runtime error 217 at ([0-9A-F]{8})", icon=False)
+        address = int(match[1], 16)
+        check(code_at(FAULTS_EXE, address - image(FAULTS_EXE)[0]) is not None,
+              f"address {address:08X} outside the code")
+        expect_nothing_started(case, run, status=217)
+    finally:
+        case.close()
+    return f"one box without icon (address {address:08X}), no installer, exit 217"
+
+
+@scenario("errors", "error in the window's message handling: host box, the wait goes on")
+def window_handler_error(lab, launcher, slug):
+    lab.registry(uninstall_state())
+    case = faults_case(lab, slug)
+    try:
+        run = case.start(exit_code=1603, debug=False, LAUNCHER_TEST_FAULT="window-handler",
+                         STUB_SLEEP_MS="1500")
+        _, boxes = run_to_end(lab, run)
+        expect_box(boxes, b"launcher_faults", rb"Erreur dans la fen\xeatre!", owner="TApplication")
+        expect_installer_run(case, run, 1603)
+    finally:
+        case.close()
+    return "box owned by the hidden window, titled with its caption, no period; 1603 line, exit 0"
+
+
+@scenario("errors", "error in the pump: report box, installer left running")
+def pump_error(lab, launcher, slug):
+    lab.registry(uninstall_state())
+    case = faults_case(lab, slug)
+    try:
+        # Held by the stop file, so the installer is surely still running when the launcher ends.
+        run = case.start(exit_code=1603, wait=True, debug=False, LAUNCHER_TEST_FAULT="pump")
+        code, boxes = run_to_end(lab, run)
+        expect_report(case, boxes, b"Exception", rb"Erreur de pompe\.")
+        check(run.debug_lines == [], f"debug output {run.debug_lines}")
+        check(code == 1, f"exit status {code}, expected 1")
+        installer_outlives(case, case.installer_started())
+    finally:
+        case.close()
+    return "one report box, no debug output, exit 1, installer kept running"
+
+
+@table("errors", [("under a debugger: wrong-typed name", None),
+                  ("under a debugger: read-null", "read-null")])
+def under_debugger(lab, launcher, slug, fault):
+    if fault:
+        lab.registry(uninstall_state())
+        case = faults_case(lab, slug)
+    else:
+        lab.registry(uninstall_state(wow=[("A-bad", REG_DWORD, (1).to_bytes(4, "little")),
+                                          runtime()]))
+        case = Case(lab, launcher, slug)
+    try:
+        run = case.start(LAUNCHER_TEST_FAULT=fault or "")
+        code, boxes = run_to_end(lab, run)
+        check(boxes == [], f"message boxes under a debugger: {boxes}")
+        seen = run.exceptions[0][0] if run.exceptions else None
+        check(run.exceptions == [(seen, True), (seen, False)],
+              f"exceptions {run.exceptions}, expected one, first then second chance")
+        check(not fault or seen == 0xC0000005, f"exception {seen:08X}, expected C0000005")
+        check(code != 0, "exit status 0")
+        check(not case.stub().starts, f"an installer was started: {case.stub().starts}")
+        check(run.debug_lines == [], f"debug output {run.debug_lines}")
+    finally:
+        case.close()
+    return (f"no box; exception {seen:08X} first and second chance; "
+            f"exit status {code & 0xFFFFFFFF:08X}, no installer")
+
+
 # Driver
 
 def slugify(index, name):
@@ -484,16 +668,24 @@ def main():
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--launcher", required=True)
     parser.add_argument("--helpers", required=True, help="folder of the built helper programs")
-    parser.add_argument("--group", action="append", choices=["registry", "install", "window"])
+    parser.add_argument("--faults", help="launcher_faults.exe, for the errors group")
+    parser.add_argument("--group", action="append",
+                        choices=["registry", "install", "window", "errors"])
     parser.add_argument("--only", help="run the scenarios whose name contains this text")
     options = parser.parse_args()
     if not os.path.isfile(options.launcher):
         sys.exit(f"no launcher at {options.launcher}")
+    global FAULTS_EXE
+    FAULTS_EXE = options.faults and os.path.abspath(options.faults)
 
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
     chosen = [(g, n, f) for g, n, f in SCENARIOS
               if (not options.group or g in options.group)
               and (not options.only or options.only in n)]
+    if not FAULTS_EXE and any(g == "errors" for g, _, _ in chosen):
+        sys.exit("the errors group needs --faults")
+    if FAULTS_EXE and not os.path.isfile(FAULTS_EXE):
+        sys.exit(f"no launcher_faults.exe at {FAULTS_EXE}")
     passed = failed = 0
     started = time.monotonic()
     try:

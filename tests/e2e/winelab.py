@@ -82,6 +82,9 @@ class Lab:
              REG_SZ, sz("0")),
             ("set", r"HKCU\Software\Wine\WineDbg", "ShowCrashDialog", REG_DWORD,
              (0).to_bytes(4, "little")),
+            # Xvfb runs no window manager: a managed window would wait 2 s for one to confirm
+            # each box's closing.
+            ("set", r"HKCU\Software\Wine\X11 Driver", "Managed", REG_SZ, sz("N")),
         ])
         # The first program that touches the desktop starts it, which takes seconds.
         self.poke(0, "dismiss")
@@ -177,13 +180,16 @@ class Lab:
             raise LabError(f"winpoke {' '.join(actions)} failed: {out}")
         return out
 
-    def launch(self, exe, cwd=None, args=None, env=None):
-        """Starts a program under dbgrun; `env` adds variables that its children inherit too."""
+    def launch(self, exe, cwd=None, args=None, env=None, debug=True):
+        """Starts a program under dbgrun, as its debugger unless `debug` is false; `env` adds
+        variables that its children inherit too."""
         command = [self.helper("dbgrun"), exe]
         if cwd:
             command += ["--cwd", cwd]
         if args:
             command += ["--args", args]
+        if not debug:
+            command.append("--no-debug")
         return DebugRun(command, dict(self.env, **(env or {})))
 
 
@@ -193,7 +199,7 @@ class DebugRun:
     def __init__(self, command, env):
         self.events = queue.Queue()
         self.debug_lines = []
-        self.exceptions = []
+        self.exceptions = []  # (code, first chance)
         self.exit_code = None
         self.pid = None
         self.process = subprocess.Popen(["wine"] + command, env=env, stdout=subprocess.PIPE,
@@ -214,7 +220,7 @@ class DebugRun:
         elif kind == "odsw":
             self.debug_lines.append(("wide", bytes.fromhex(event[1]) if len(event) > 1 else b""))
         elif kind == "exception":
-            self.exceptions.append(event[1])
+            self.exceptions.append((int(event[1], 16), event[2] == "1"))
         elif kind == "exit":
             self.exit_code = int(event[1])
         elif kind == "error":

@@ -8,6 +8,9 @@
 //   close           SendMessageTimeoutA(window, WM_CLOSE)
 //   exists          whether the window still exists
 //   dismiss         posts IDOK to every message box (#32770) of the process
+//   boxes:<ms>      until the process ends, for at most <ms>: prints "box title=<hex> text=<hex>
+//                   owner=<owner's class or -> icon=<0|1>" for each message box it shows, closes
+//                   the box and waits for it to go; then "ended <0|1>"
 //   cpu:<ms>:<pid>[,<pid>...]  processor time of each process's threads over <ms> of wall time
 // The window is looked for (up to 10 s) only by the actions that need it.
 #include <stdio.h>
@@ -146,6 +149,74 @@ static BOOL CALLBACK DismissBox(HWND window, LPARAM pid) {
   return TRUE;
 }
 
+typedef struct {
+  DWORD pid;
+  HWND found[16];
+  int count;
+} Boxes;
+
+static BOOL CALLBACK CollectBox(HWND window, LPARAM param) {
+  Boxes* boxes = (Boxes*)param;
+  DWORD owner = 0;
+  char name[16];
+  GetWindowThreadProcessId(window, &owner);
+  // Visible only once its texts are set.
+  if (owner == boxes->pid && IsWindowVisible(window) && boxes->count < 16 &&
+      GetClassNameA(window, name, sizeof name) && strcmp(name, "#32770") == 0)
+    boxes->found[boxes->count++] = window;
+  return TRUE;
+}
+
+// A box without an icon may still hold an empty icon control.
+static BOOL CALLBACK FindIcon(HWND child, LPARAM found) {
+  char name[16];
+  DWORD_PTR icon = 0;
+  if (GetClassNameA(child, name, sizeof name) && _stricmp(name, "Static") == 0 &&
+      (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
+      SendMessageTimeoutA(child, STM_GETICON, 0, 0, SMTO_NORMAL, 5000, &icon) && icon) {
+    *(BOOL*)found = TRUE;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+static void PrintHexField(const char* label, const char* text) {
+  printf(" %s=", label);
+  for (const unsigned char* p = (const unsigned char*)text; *p; ++p) printf("%02x", *p);
+}
+
+static void PrintBox(HWND box) {
+  HWND owner = GetWindow(box, GW_OWNER);
+  char title[256] = "", text[2048] = "", owner_class[256] = "-";
+  BOOL icon = FALSE;
+  GetWindowTextA(box, title, sizeof title);
+  GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+  if (owner) GetClassNameA(owner, owner_class, sizeof owner_class);
+  EnumChildWindows(box, FindIcon, (LPARAM)&icon);
+  printf("box");
+  PrintHexField("title", title);
+  PrintHexField("text", text);
+  printf(" owner=%s icon=%d\n", owner_class, icon);
+}
+
+// One pass over the whole run, so a box shown after another one is seen too.
+static void CloseBoxesUntilEnd(DWORD pid, DWORD ms) {
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+  BOOL ended = process == NULL;
+  for (DWORD waited = 0; !ended && waited < ms; waited += 50) {
+    Boxes boxes = {pid, {NULL}, 0};
+    EnumWindows(CollectBox, (LPARAM)&boxes);
+    for (int i = 0; i < boxes.count; ++i) {
+      PrintBox(boxes.found[i]);
+      PostMessageA(boxes.found[i], WM_COMMAND, IDOK, 0);
+      for (int gone = 0; IsWindow(boxes.found[i]) && gone < 5000; gone += 20) Sleep(20);
+    }
+    ended = WaitForSingleObject(process, 50) != WAIT_TIMEOUT;
+  }
+  printf("ended %d\n", ended);
+  if (process) CloseHandle(process);
+}
+
 int main(int argc, char** argv) {
   setvbuf(stdout, NULL, _IONBF, 0);
   if (argc < 3) {
@@ -173,6 +244,8 @@ int main(int argc, char** argv) {
     } else if (strcmp(action, "dismiss") == 0) {
       EnumWindows(DismissBox, (LPARAM)pid);
       printf("dismiss done\n");
+    } else if (strncmp(action, "boxes:", 6) == 0) {
+      CloseBoxesUntilEnd(pid, strtoul(action + 6, NULL, 10));
     } else if (strncmp(action, "cpu:", 4) == 0) {
       Cpu(action + 4);
     } else {
