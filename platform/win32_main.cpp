@@ -12,11 +12,10 @@
 // call; they go on without it.
 static void LoadDllsFromSystem32Only() {
   using SetDefaultDllDirectoriesCall = BOOL(WINAPI*)(DWORD);
-  const auto setDefaultDllDirectories = reinterpret_cast<SetDefaultDllDirectoriesCall>(
-      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"),
-                                               "SetDefaultDllDirectories")));
-  if (setDefaultDllDirectories != nullptr)
-    setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  const auto setDefaultDllDirectories =
+      reinterpret_cast<SetDefaultDllDirectoriesCall>(reinterpret_cast<void*>(
+          ::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories")));
+  if (setDefaultDllDirectories != nullptr) setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {

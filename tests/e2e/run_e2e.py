@@ -388,6 +388,20 @@ def installer_missing(lab, launcher, slug):
     return "the one in the working folder not run, no debug output, exit 0"
 
 
+@scenario("install", "version resource read by Windows")
+def version_resource(lab, launcher, slug):
+    case = Case(lab, launcher, slug, installer=False)
+    lines = lab.poke(0, "version:" + case.exe)
+    check(lines[0] == "version file=1.0.0.0 product=14.34.31931.0", lines[0])
+    strings = {name: bytes.fromhex(value).decode("cp1252")
+               for name, value in (line.split("=", 1) for line in lines[1:])}
+    check(strings["OriginalFilename"] == "launcher.exe", f"{strings}")
+    check(strings["ProductVersion"] == "14.34.31931", f"{strings}")
+    check(all(strings[name] for name in ("ProductName", "FileDescription", "FileVersion")),
+          f"empty strings in {strings}")
+    return f"{strings['ProductName']!r} {strings['FileVersion']}, from {strings['OriginalFilename']}"
+
+
 def window_info(lab, pid):
     line = lab.poke(pid, "info")[0]
     info = dict(field.split("=", 1) for field in line.split()[1:])

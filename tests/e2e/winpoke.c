@@ -12,6 +12,8 @@
 //                   owner=<owner's class or -> icon=<0|1>" for each message box it shows, closes
 //                   the box and waits for it to go; then "ended <0|1>"
 //   cpu:<ms>:<pid>[,<pid>...]  processor time of each process's threads over <ms> of wall time
+//   version:<file>  the file's version resource as GetFileVersionInfoA reads it: "version
+//                   file=<a.b.c.d> product=<a.b.c.d>" then "<name>=<hex value>" per string
 // The window is looked for (up to 10 s) only by the actions that need it.
 #include <stdio.h>
 #include <stdlib.h>
@@ -217,6 +219,37 @@ static void CloseBoxesUntilEnd(DWORD pid, DWORD ms) {
   if (process) CloseHandle(process);
 }
 
+static void Version(const char* file) {
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeA(file, &ignored);
+  char* data = size ? malloc(size) : NULL;
+  VS_FIXEDFILEINFO* fixed = NULL;
+  UINT length = 0;
+  if (!data || !GetFileVersionInfoA(file, 0, size, data) ||
+      !VerQueryValueA(data, "\\", (void**)&fixed, &length)) {
+    printf("version none\n");
+    free(data);
+    return;
+  }
+  printf("version file=%lu.%lu.%lu.%lu product=%lu.%lu.%lu.%lu\n", fixed->dwFileVersionMS >> 16,
+         fixed->dwFileVersionMS & 0xFFFF, fixed->dwFileVersionLS >> 16,
+         fixed->dwFileVersionLS & 0xFFFF, fixed->dwProductVersionMS >> 16,
+         fixed->dwProductVersionMS & 0xFFFF, fixed->dwProductVersionLS >> 16,
+         fixed->dwProductVersionLS & 0xFFFF);
+  static const char* const names[] = {"ProductName", "FileDescription", "FileVersion",
+                                      "ProductVersion", "OriginalFilename"};
+  for (size_t i = 0; i < sizeof names / sizeof *names; ++i) {
+    char path[64];
+    char* value = NULL;
+    snprintf(path, sizeof path, "\\StringFileInfo\\040904E4\\%s", names[i]);
+    printf("%s=", names[i]);
+    if (VerQueryValueA(data, path, (void**)&value, &length))
+      for (const char* c = value; *c; ++c) printf("%02x", (unsigned char)*c);
+    printf("\n");
+  }
+  free(data);
+}
+
 int main(int argc, char** argv) {
   setvbuf(stdout, NULL, _IONBF, 0);
   if (argc < 3) {
@@ -248,6 +281,8 @@ int main(int argc, char** argv) {
       CloseBoxesUntilEnd(pid, strtoul(action + 6, NULL, 10));
     } else if (strncmp(action, "cpu:", 4) == 0) {
       Cpu(action + 4);
+    } else if (strncmp(action, "version:", 8) == 0) {
+      Version(action + 8);
     } else {
       printf("error unknown action %s\n", action);
       return 2;
