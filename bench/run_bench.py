@@ -1,0 +1,548 @@
+#!/usr/bin/env python3
+"""Measures launcher.exe under Wine against baselines started the same way, and prints one table.
+
+usage: run_bench.py [--build build/windows] [--rounds N]
+
+Builds its own helpers (a starter that times programs on the performance counter, an empty GUI
+program, a minimal uninstall-entry scanner and a sleeping installer) with mingw-w64, makes a
+throwaway 32-bit prefix on a private Xvfb, and removes everything when done. Standard library only.
+"""
+
+import argparse
+import datetime
+import hashlib
+import os
+import platform
+import shutil
+import signal
+import statistics
+import struct
+import subprocess
+import sys
+import tempfile
+import textwrap
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(os.path.dirname(HERE), "tests", "e2e"))
+from winelab import (  # noqa: E402
+    REG_SZ, WOW_UNINSTALL, Lab, LabError, StubLog, sz, wait_for)
+
+MATCH = "Microsoft Visual C++ 2015-2022 Redistributable (x86) - 14.34.31931"
+# Wine lists sub-keys in case-insensitive order, so this one comes last.
+MATCH_KEY = "{ZZZZZZZZ-ZZZZ-ZZZZ-ZZZZ-ZZZZZZZZZZZZ}"
+ENTRIES = 3000
+SLEEP_MS = 3000
+CPU_WINDOW_MS = 2000
+REG_EXE = r"C:\windows\system32\reg.exe"
+
+CC = "i686-w64-mingw32-gcc-win32"
+HELPERS = {  # name -> (source, extra compiler arguments)
+    "starter": ("starter.c", ["-lpsapi"]),
+    "empty": ("empty.c", ["-mwindows"]),
+    "empty_imports": ("empty.c", ["-DIMPORTS", "-mwindows", "-ladvapi32", "-lshell32"]),
+    "empty_window": ("empty.c", ["-DWINDOW", "-mwindows", "-ladvapi32", "-lshell32"]),
+    "scanner": ("scanner.c", ["-mwindows", "-ladvapi32"]),
+    "bench_installer": ("bench_installer.c", ["-mwindows"]),
+}
+
+
+class BenchError(Exception):
+    pass
+
+
+def log(text):
+    print(text, file=sys.stderr, flush=True)
+
+
+def build_helpers(out_dir):
+    for name, (source, extra) in HELPERS.items():
+        command = [CC, "-O2", "-static", "-s", "-Wall", "-D_WIN32_WINNT=0x0600", "-o",
+                   os.path.join(out_dir, name + ".exe"), os.path.join(HERE, source)] + extra
+        result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        if result.returncode != 0:
+            raise BenchError(f"building {name} failed:\n{result.stdout.decode(errors='replace')}")
+
+
+# Registry layouts
+
+def uninstall_ops(entries):
+    """Operations that leave exactly these (sub-key, DisplayName) entries under the WOW key."""
+    ops = [("delkey", r"HKLM\SOFTWARE\WOW6432Node"), ("mkkey", "HKLM\\" + WOW_UNINSTALL)]
+    for name, display in entries:
+        ops.append(("set", f"HKLM\\{WOW_UNINSTALL}\\{name}", "DisplayName", REG_SZ, sz(display)))
+    return ops
+
+
+def many_entries(count):
+    """A machine's worth of entries: mostly product codes, some plain names, a few other runtimes
+    whose names differ from the one looked for only near the end."""
+    entries = []
+    for i in range(count):
+        d = hashlib.sha1(str(i).encode()).hexdigest().upper()
+        if i % 3:
+            name = f"{{{d[:8]}-{d[8:12]}-{d[12:16]}-{d[16:20]}-{d[20:32]}}}"
+        else:
+            name = f"Example Product {i:04d}"
+        if i % 500 == 7:
+            display = f"Microsoft Visual C++ 2015-2022 Redistributable (x86) - 14.{i % 40}.{i}"
+        else:
+            display = f"Example Product {i:04d} (x86) - {i % 17}.{i % 5}.{i}"
+        entries.append((name, display))
+    return entries
+
+
+# Runs under the starter
+
+class Starter:
+    """One starter run: every job once per round, after the warm-up rounds."""
+
+    def __init__(self, lab, tools_dir, jobs, warmups, rounds, env=None, poll=False):
+        job_file = os.path.join(tools_dir, "jobs.txt")
+        with open(job_file, "w", newline="\r\n") as f:
+            for label, cwd, command in jobs:
+                f.write(f"{label}\t{cwd or '-'}\t{command}\n")
+        self.process = subprocess.Popen(
+            ["wine", os.path.join(tools_dir, "starter.exe"), lab.win_path(job_file), str(warmups),
+             str(rounds)] + (["poll"] if poll else []), env=dict(lab.env, **(env or {})),
+            stdout=subprocess.PIPE,
+            stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+        self.frequency = None
+        self.runs = []  # dicts of measured runs, warm-ups left out
+
+    def events(self):
+        """Yields each line's fields as the starter prints it."""
+        for raw in self.process.stdout:
+            fields = raw.decode("latin-1").split()
+            if not fields:
+                continue
+            if fields[0] == "error":
+                raise BenchError("starter: " + " ".join(fields[1:]))
+            if fields[0] == "freq":
+                self.frequency = int(fields[1])
+            elif fields[0] == "run":
+                label, round_, pid, before, after, code, peak, polled = fields[1:9]
+                run = dict(label=label, round=int(round_), pid=int(pid), before=int(before),
+                           after=int(after), code=int(code), peak=max(int(peak), int(polled)),
+                           ms=(int(after) - int(before)) * 1000 / self.frequency)
+                if run["round"] >= 0:
+                    self.runs.append(run)
+                if run["code"] != 0:  # every program here ends with 0 when it works
+                    raise BenchError(f"{label} exited with {run['code']} in round {run['round']}")
+            yield fields
+        if self.process.wait() != 0:
+            raise BenchError(f"starter exited with {self.process.returncode}")
+
+    def finish(self):
+        for _ in self.events():
+            pass
+        return self.runs
+
+    def kill(self):
+        if self.process.poll() is None:
+            self.process.kill()
+        self.process.wait()
+
+
+def by_label(runs, label, key="ms"):
+    return [r[key] for r in runs if r["label"] == label]
+
+
+def paired_ratios(runs, label, other):
+    mine = {r["round"]: r["ms"] for r in runs if r["label"] == label}
+    theirs = {r["round"]: r["ms"] for r in runs if r["label"] == other}
+    return [mine[k] / theirs[k] for k in sorted(mine) if k in theirs]
+
+
+class InstallerLog:
+    """The records that bench installers appended to one file."""
+
+    def __init__(self, path):
+        self.path = path
+
+    def records(self):
+        """(kind, pid) -> performance counter."""
+        if not os.path.exists(self.path):
+            return {}
+        with open(self.path) as f:
+            lines = f.read().split("\n")[:-1]
+        return {(k, int(p)): int(c) for k, p, c in (line.split() for line in lines)}
+
+    def new_start(self, seen):
+        """The pid of an installer that started and is not in `seen`, or None."""
+        fresh = [pid for kind, pid in self.records() if kind == "start" and pid not in seen]
+        return fresh[0] if fresh else None
+
+
+# The measurements
+
+def measure_present(lab, tools, app, rounds, installer_log):
+    """Already installed: the launcher against the empty program, and the empty program built to
+    load the launcher's DLLs, then also to create a window, to show where start-up time goes.
+    Returns the timed runs and those of a second pass that polls the peak working set."""
+    lab.registry(uninstall_ops([(MATCH_KEY, MATCH)]))
+    jobs = [("launcher", app["dir"], app["exe"])] + [
+        (name, None, lab.win_path(os.path.join(tools, name + ".exe")))
+        for name in ("empty", "empty_imports", "empty_window")]
+    passes = []
+    for poll, count in ((False, rounds), (True, 5)):
+        starter = Starter(lab, tools, jobs, warmups=1, rounds=count, env={"BENCH_LOG": app["log"]},
+                          poll=poll)
+        try:
+            passes.append(starter.finish())
+        finally:
+            starter.kill()
+    if installer_log.records():
+        raise BenchError("the launcher started the installer although the runtime was present")
+    return passes
+
+
+def measure_scan(lab, tools, app, rounds, installer_log):
+    """3,000 entries with the match last: the launcher against reg.exe and the scanner."""
+    entries = many_entries(ENTRIES) + [(MATCH_KEY, MATCH)]
+    lab.registry(uninstall_ops(entries))
+    listed = [line[4:] for line in lab.registry([("list", "HKLM\\" + WOW_UNINSTALL)])
+              if line.startswith("key ")]
+    if len(listed) != len(entries) or listed[-1] != MATCH_KEY:
+        raise BenchError(f"{len(listed)} entries listed, the last {listed[-1:]}: "
+                         "the match is not last in enumeration order")
+    # reg.exe must really walk every entry for its time to mean anything.
+    out = lab.wine([REG_EXE, "query", f"HKLM\\{WOW_UNINSTALL}", "/s"])
+    shown = out.stdout.count(b"DisplayName")
+    if out.returncode != 0 or shown != len(entries):
+        raise BenchError(f"reg query listed {shown} DisplayName values, expected {len(entries)}")
+    starter = Starter(lab, tools, [
+        ("launcher", app["dir"], app["exe"]),
+        ("reg", None, f'{REG_EXE} query "HKLM\\{WOW_UNINSTALL}" /s'),
+        ("scanner", None, lab.win_path(os.path.join(tools, "scanner.exe"))),
+    ], warmups=1, rounds=rounds, env={"BENCH_LOG": app["log"]})
+    try:
+        runs = starter.finish()
+    finally:
+        starter.kill()
+    if installer_log.records():
+        raise BenchError("the launcher started the installer although the runtime was present")
+    return runs
+
+
+def measure_wait(lab, tools, app, rounds, installer_log):
+    """The runtime missing: the installer sleeps; the launcher's processor use meanwhile, and the
+    time from the installer's exit to the launcher's."""
+    lab.registry(uninstall_ops([]))
+    starter = Starter(lab, tools, [("launcher", app["dir"], app["exe"])], warmups=1,
+                      rounds=rounds, env={"BENCH_LOG": app["log"], "BENCH_SLEEP_MS": str(SLEEP_MS)})
+    samples = []  # dicts: round, installer, busy_ms, wall_ms, overlapped, latency_ms
+    seen = set()
+    try:
+        current = None
+        for fields in starter.events():
+            if fields[0] == "started":
+                current = dict(round=int(fields[2]))
+                installer = wait_for(lambda: installer_log.new_start(seen), 20, step=0.01)
+                if installer is None:
+                    raise BenchError("the launcher did not start the installer")
+                seen.add(installer)
+                out = lab.poke(0, f"cpu:{CPU_WINDOW_MS}:{fields[3]}")
+                info = dict(f.split("=") for f in out[0].split()[1:])
+                current.update(busy_ms=float(info["busy_ms"]), wall_ms=float(info["wall_ms"]),
+                               installer=installer,
+                               # An exit already logged may fall inside the window.
+                               overlapped=("exit", installer) in installer_log.records())
+            elif fields[0] == "run" and current["round"] >= 0:
+                exited = installer_log.records().get(("exit", current["installer"]))
+                if exited is None:
+                    raise BenchError("the installer did not log its exit")
+                latency = (starter.runs[-1]["after"] - exited) * 1000 / starter.frequency
+                if latency < 0:
+                    raise BenchError("the launcher ended before its installer: clocks disagree")
+                current["latency_ms"] = latency
+                samples.append(current)
+    finally:
+        starter.kill()
+    return samples
+
+
+def meter_check(lab, root):
+    """The CPU meter read on a spinning process: a meter that always reads 0 would meet any
+    target. Returns that process's share of one processor in percent."""
+    stop, stub_log = os.path.join(root, "spin.stop"), os.path.join(root, "spin.log")
+    env = dict(lab.env, STUB_SPIN="1", STUB_STOP_FILE=lab.win_path(stop),
+               STUB_LOG=lab.win_path(stub_log))
+    spinner = subprocess.Popen(["wine", lab.helper("stub_installer")], env=env,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        if not wait_for(lambda: StubLog(stub_log).starts, 20):
+            raise BenchError("the spinning stub did not start")
+        out = lab.poke(0, f"cpu:1000:{StubLog(stub_log).starts[0][0]}")
+        info = dict(f.split("=") for f in out[0].split()[1:])
+        return 100 * float(info["busy_ms"]) / float(info["wall_ms"])
+    finally:
+        open(stop, "w").close()
+        try:
+            spinner.wait(timeout=20)
+        except subprocess.TimeoutExpired:
+            spinner.kill()
+            spinner.wait()
+
+
+# Executable facts
+
+def pe_facts(path):
+    """Size, whether it is stripped, and the DLLs it imports (delay-loaded ones marked)."""
+    with open(path, "rb") as f:
+        data = f.read()
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    if data[pe:pe + 4] != b"PE\0\0":
+        raise BenchError(f"{path} is not a PE file")
+    _, sections, _, symbols_at, symbols, optional_size, _ = struct.unpack_from("<HHIIIHH", data,
+                                                                               pe + 4)
+    optional = pe + 24
+    if struct.unpack_from("<H", data, optional)[0] != 0x10B:
+        raise BenchError(f"{path} is not a 32-bit PE file")
+    image_base = struct.unpack_from("<I", data, optional + 28)[0]
+    directories = optional + 96
+    table = optional + optional_size
+    spans = [struct.unpack_from("<IIII", data, table + 40 * i + 8) for i in range(sections)]
+
+    def offset(rva):
+        for virtual_size, address, raw_size, raw_at in spans:
+            if address <= rva < address + max(virtual_size, raw_size):
+                return rva - address + raw_at
+        raise BenchError(f"RVA {rva:#x} outside every section of {path}")
+
+    def text(rva):
+        at = offset(rva)
+        return data[at:data.index(b"\0", at)].decode("ascii")
+
+    dlls = []
+    imports_rva = struct.unpack_from("<I", data, directories + 8)[0]
+    if imports_rva:
+        at = offset(imports_rva)
+        while any(data[at:at + 20]):
+            dlls.append(text(struct.unpack_from("<I", data, at + 12)[0]))
+            at += 20
+    delay_rva = struct.unpack_from("<I", data, directories + 13 * 8)[0]
+    if delay_rva:
+        at = offset(delay_rva)
+        while any(data[at:at + 32]):
+            attributes, name = struct.unpack_from("<II", data, at)
+            dlls.append(text(name if attributes & 1 else name - image_base) + " (delay)")
+            at += 32
+    return dict(size=len(data), stripped=symbols_at == 0 and symbols == 0, dlls=dlls)
+
+
+def stripped_size(path, work_dir):
+    facts = pe_facts(path)
+    if facts["stripped"]:
+        return facts["size"], facts
+    copy = os.path.join(work_dir, "stripped-" + os.path.basename(path))
+    shutil.copy(path, copy)
+    subprocess.run(["i686-w64-mingw32-strip", copy], check=True)
+    return os.path.getsize(copy), facts
+
+
+# Report
+
+def machine():
+    model = "unknown"
+    with open("/proc/cpuinfo") as f:
+        for line in f:
+            if line.startswith("model name"):
+                model = line.split(":", 1)[1].strip()
+                break
+    wine = subprocess.run(["wine", "--version"], stdout=subprocess.PIPE,
+                          stderr=subprocess.DEVNULL).stdout.decode().strip()
+    return model, os.cpu_count(), wine
+
+
+def verdict(value, limit):
+    return "met" if value <= limit else "not met"
+
+
+class Table:
+    def __init__(self):
+        self.rows = []
+
+    def add(self, figure, values, unit, fmt, target="", result=""):
+        if values:
+            cells = [fmt.format(statistics.median(values)), fmt.format(min(values)),
+                     fmt.format(max(values)), str(len(values))]
+        else:
+            cells = ["n/a", "", "", "0"]
+        self.rows.append([figure] + cells + [unit, target, result])
+
+    def note(self, figure, text):
+        self.rows.append([figure, text])
+
+    def render(self):
+        head = ["figure", "median", "min", "max", "n", "unit", "target", "result"]
+        full = [r for r in self.rows if len(r) == len(head)]
+        widths = [max(len(r[i]) for r in [head] + full) for i in range(len(head))]
+        lines = []
+        for row in [head] + full:
+            cells = [row[0].ljust(widths[0])] + [c.rjust(w) for c, w in zip(row[1:5], widths[1:5])]
+            cells += [row[5].ljust(widths[5]), row[6].ljust(widths[6]), row[7]]
+            lines.append("  ".join(cells).rstrip())
+        width = max(len(line) for line in lines)
+        out = [lines[0], "-" * width]
+        for row in self.rows:
+            if len(row) == len(head):
+                out.append(lines[1 + full.index(row)])
+            else:
+                label = row[0].strip()
+                out += textwrap.wrap((label + ": " if label else "") + row[1], width,
+                                     initial_indent="    ", subsequent_indent="    ")
+        return "\n".join(out)
+
+
+def report(facts, present, scan, wait, meter, sizes, load, started):
+    model, cores, wine = facts
+    timed, polled = present
+    t = Table()
+
+    valid = [s for s in wait if not s["overlapped"]]
+    shares = [100 * s["busy_ms"] / s["wall_ms"] for s in valid]
+    share = statistics.median(shares) if shares else float("inf")
+    t.add(f"1 launcher CPU / wall while the installer sleeps {SLEEP_MS / 1000:g} s",
+          shares, "%", "{:.2f}", "<= 1 %",
+          verdict(share, 1.0) if shares and meter >= 50 else "not measured")
+    t.add("  launcher CPU time in each window", [s["busy_ms"] for s in valid], "ms", "{:.0f}")
+    if valid:
+        pooled = 100 * sum(s["busy_ms"] for s in valid) / sum(s["wall_ms"] for s in valid)
+        t.add("  pooled over all windows", [pooled], "%", "{:.2f}")
+    t.note("", f"windows of {CPU_WINDOW_MS / 1000:g} s; GetThreadTimes counts 10 ms ticks under "
+               f"Wine, one tick = {1000 / CPU_WINDOW_MS:.2f} % of a window; the same meter read "
+               f"a spinning process at {meter:.0f} %")
+    if len(valid) < len(wait):
+        t.note("", f"{len(wait) - len(valid)} window(s) left out: the installer had exited "
+                   "before the window ended")
+
+    ratio = paired_ratios(timed, "launcher", "empty")
+    t.add("2 already installed: launcher start to exit", by_label(timed, "launcher"), "ms",
+          "{:.1f}")
+    t.add("  empty GUI program start to exit", by_label(timed, "empty"), "ms", "{:.1f}")
+    t.add("  ratio launcher / empty", ratio, "x", "{:.3f}", "<= 1.10",
+          verdict(statistics.median(ratio), 1.10))
+    t.add("  for reference: empty + the launcher's DLL imports", by_label(timed, "empty_imports"),
+          "ms", "{:.1f}")
+    t.add("  for reference: ... + one hidden window", by_label(timed, "empty_window"), "ms",
+          "{:.1f}")
+
+    t.add(f"3 {ENTRIES} entries, match last: launcher start to exit", by_label(scan, "launcher"),
+          "ms", "{:.1f}")
+    t.add("  (a) reg query <Uninstall> /s", by_label(scan, "reg"), "ms", "{:.1f}")
+    t.add("  (b) minimal scanner", by_label(scan, "scanner"), "ms", "{:.1f}")
+    to_reg = paired_ratios(scan, "launcher", "reg")
+    to_scanner = paired_ratios(scan, "launcher", "scanner")
+    t.add("  ratio launcher / reg", to_reg, "x", "{:.3f}", "<= 0.5",
+          verdict(statistics.median(to_reg), 0.5))
+    t.add("  ratio launcher / scanner", to_scanner, "x", "{:.3f}", "<= 1.5",
+          verdict(statistics.median(to_scanner), 1.5))
+
+    latency = [s["latency_ms"] for s in wait]
+    t.add("4 installer exit to launcher exit", latency, "ms", "{:.2f}", "<= 20 ms",
+          verdict(statistics.median(latency), 20))
+
+    peaks = {label: [r["peak"] / 1024 for r in polled if r["label"] == label and r["peak"] > 0]
+             for label in ("launcher", "empty", "empty_imports", "empty_window")}
+    if peaks["launcher"] and peaks["empty"]:
+        rounds = {}
+        for r in polled:
+            if r["peak"] > 0:
+                rounds.setdefault(r["round"], {})[r["label"]] = r["peak"]
+        t.add("5 peak working set, already installed: launcher", peaks["launcher"], "KiB",
+              "{:.0f}")
+        t.add("  empty GUI program", peaks["empty"], "KiB", "{:.0f}")
+        t.add("  ratio launcher / empty", [p["launcher"] / p["empty"] for p in rounds.values()
+                                           if "launcher" in p and "empty" in p], "x", "{:.2f}")
+        t.add("  for reference: empty + the launcher's DLL imports", peaks["empty_imports"],
+              "KiB", "{:.0f}")
+        t.add("  for reference: ... + one hidden window", peaks["empty_window"], "KiB", "{:.0f}")
+        after_exit = sum(1 for r in timed if r["peak"] > 0)
+        t.note("", "Wine gives the Linux process's peak resident set, its own libraries included; "
+                   f"read after the exit it answered for {after_exit} of {len(timed)} runs, so "
+                   "these are the last figures read every millisecond while each program ran")
+    else:
+        t.note("5 peak working set", "not reported by Wine: GetProcessMemoryInfo gave no figure "
+                                     "after the exit nor while the programs ran")
+
+    size, pe = sizes
+    t.add("6 launcher.exe stripped size", [size], "B", "{:.0f}")
+    t.note("imported DLLs", ", ".join(pe["dlls"]) + ("" if pe["stripped"] else
+                                                       f" (as built, unstripped: {pe['size']} B)"))
+
+    now = datetime.datetime.now().astimezone()
+    print(f"launcher.exe benchmark, {now:%Y-%m-%d %H:%M %Z}")
+    print(f"machine: {model}, {cores} cores, load average {load} at the start; {wine}, "
+          "32-bit prefix, one wineserver for all runs")
+    print("n runs of each program after one warm-up round, all started in turn by one starter "
+          "(CreateProcess, wait, performance counter before and after); ratios pair the runs "
+          "of one round; verdicts on medians")
+    print()
+    print(t.render())
+    print()
+    print(f"bench time {time.monotonic() - started:.0f} s")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--build", default="build/windows",
+                        help="folder with launcher.exe and tests/e2e/*.exe")
+    parser.add_argument("--rounds", type=int, default=9, help="measured runs per figure (>= 5)")
+    options = parser.parse_args()
+    if options.rounds < 5:
+        parser.error("--rounds must be at least 5")
+    launcher = os.path.abspath(os.path.join(options.build, "launcher.exe"))
+    helpers = os.path.join(options.build, "tests", "e2e")
+    if not os.path.isfile(launcher):
+        sys.exit(f"no launcher at {launcher}; run make build-windows first")
+    if not shutil.which(CC):
+        sys.exit(f"{CC} not found")
+
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
+    sys.stdout.reconfigure(line_buffering=True)
+    started = time.monotonic()
+    work = tempfile.mkdtemp(prefix="launcher-bench-")
+    try:
+        build_helpers(work)
+        sizes = stripped_size(launcher, work)
+        with open("/proc/loadavg") as f:
+            load = " ".join(f.read().split()[:3])
+        with Lab(helpers, log=log) as lab:
+            root = os.path.join(lab.drive_c, "bench")
+            tools = os.path.join(root, "tools")
+            app_dir = os.path.join(root, "app")
+            for d in (tools, app_dir):
+                os.makedirs(d)
+            for name in HELPERS:
+                shutil.copy(os.path.join(work, name + ".exe"), tools)
+            shutil.copy(launcher, os.path.join(app_dir, "launcher.exe"))
+            shutil.copy(os.path.join(work, "bench_installer.exe"),
+                        os.path.join(app_dir, "vc_redist.x86.exe"))
+            log_path = os.path.join(root, "installer.log")
+            app = dict(dir=lab.win_path(app_dir),
+                       exe='"' + lab.win_path(os.path.join(app_dir, "launcher.exe")) + '"',
+                       log=lab.win_path(log_path))
+            installer_log = InstallerLog(log_path)
+
+            log("already installed: launcher and empty program")
+            present = measure_present(lab, tools, app, options.rounds * 2, installer_log)
+            log("CPU meter check on a spinning process")
+            meter = meter_check(lab, root)
+            log(f"waiting on a {SLEEP_MS / 1000:g} s installer")
+            wait = measure_wait(lab, tools, app, options.rounds, installer_log)
+            os.remove(log_path)
+            log(f"{ENTRIES} entries: launcher, reg query, scanner")
+            scan = measure_scan(lab, tools, app, options.rounds, installer_log)
+        report(machine(), present, scan, wait, meter, sizes, load, started)
+    except (BenchError, LabError, OSError, subprocess.SubprocessError) as e:
+        print(f"bench failed: {e}", file=sys.stderr)
+        return 1
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
