@@ -72,14 +72,21 @@ static long List(HKEY root, const char* path) {
   return ERROR_SUCCESS;
 }
 
+// Wide, as the ANSI calls take no path over 260 characters under Wine, and an entry's may be
+// longer; the name is read in the thread's code page like an ANSI one.
+static long Create(HKEY root, const char* path, HKEY* key) {
+  static WCHAR wide[32768];
+  if (!MultiByteToWideChar(CP_ACP, 0, path, -1, wide, 32768)) return (long)GetLastError();
+  return RegCreateKeyExW(root, wide, 0, NULL, 0, KEY_WRITE | KEY_WOW64_64KEY, NULL, key, NULL);
+}
+
 static long Apply(char** field, int count) {
   HKEY root, key;
   const char* path = count >= 2 ? SplitRoot(field[1], &root) : NULL;
   if (!path) return ERROR_BAD_ARGUMENTS;
   const char* op = field[0];
   if (strcmp(op, "mkkey") == 0 && count == 2) {
-    long rc =
-        RegCreateKeyExA(root, path, 0, NULL, 0, KEY_WRITE | KEY_WOW64_64KEY, NULL, &key, NULL);
+    long rc = Create(root, path, &key);
     if (rc == ERROR_SUCCESS) RegCloseKey(key);
     return rc;
   }
@@ -89,11 +96,11 @@ static long Apply(char** field, int count) {
     return rc == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : rc;
   }
   if (strcmp(op, "set") == 0 && count == 5) {
-    static BYTE data[1 << 16];
+    static BYTE data[1 << 21];  // room for the 1 MiB values of the hostile tests
     DWORD size;
     long rc = DecodeHex(field[4], data, &size);
     if (rc != ERROR_SUCCESS) return rc;
-    rc = RegCreateKeyExA(root, path, 0, NULL, 0, KEY_WRITE | KEY_WOW64_64KEY, NULL, &key, NULL);
+    rc = Create(root, path, &key);
     if (rc != ERROR_SUCCESS) return rc;
     rc = RegSetValueExA(key, field[2], 0, strtoul(field[3], NULL, 10), data, size);
     RegCloseKey(key);
@@ -111,7 +118,7 @@ static long Apply(char** field, int count) {
 }
 
 int main(void) {
-  static char line[1 << 18];
+  static char line[1 << 22];  // a 1 MiB value in hex, and its key
   int number = 0;
   while (fgets(line, sizeof line, stdin)) {
     ++number;

@@ -4,7 +4,7 @@ throwaway 32-bit prefix, with a stub standing in for vc_redist.x86.exe.
 
 usage: run_e2e.py --launcher build/windows/launcher.exe --helpers build/windows/tests/e2e
                   [--faults build/windows/tests/faults/launcher_faults.exe]
-                  [--group registry|install|window|errors ...] [--only SUBSTRING]
+                  [--group registry|install|window|errors|hostile ...] [--only SUBSTRING]
 """
 
 import argparse
@@ -16,12 +16,13 @@ import signal
 import struct
 import subprocess
 import sys
+import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from winelab import (  # noqa: E402
     NATIVE_UNINSTALL, REG_BINARY, REG_DWORD, REG_EXPAND_SZ, REG_MULTI_SZ, REG_NONE, REG_SZ, SCREEN,
-    WOW_UNINSTALL, Lab, LabError, StubLog, sz, wait_for)
+    WOW_UNINSTALL, Lab, LabError, StubLog, regtool_input, sz, wait_for)
 
 MATCH = b"Microsoft Visual C++ 2015-2022 Redistributable (x86) - 14.34.31931"
 PARAMETERS = b"/install /passive /norestart"
@@ -73,8 +74,9 @@ class Case:
     folder the launcher is started from: a launcher that looked there would be caught."""
 
     def __init__(self, lab, launcher, slug, exe_name="launcher.exe", folder_name=None,
-                 installer=True):
+                 installer=True, codepage="cp1252"):
         self.lab = lab
+        self.codepage = codepage  # the ANSI code page the programs see their paths in
         self.dir = os.path.join(lab.drive_c, "e2e", folder_name or slug)
         self.cwd = os.path.join(lab.drive_c, "e2e", slug + "-cwd")
         logs = os.path.join(lab.drive_c, "e2e-logs")
@@ -92,7 +94,7 @@ class Case:
         self.runs = []
 
     def installer_path(self):
-        return self.exe[: self.exe.rindex("\\") + 1].encode() + b"vc_redist.x86.exe"
+        return self.exe[: self.exe.rindex("\\") + 1].encode(self.codepage) + b"vc_redist.x86.exe"
 
     def start(self, exit_code=0, wait=False, args=None, debug=True, **extra):
         env = {"STUB_LOG": self.lab.win_path(self.log_path), "STUB_EXIT": str(exit_code)}
@@ -671,6 +673,171 @@ def under_debugger(lab, launcher, slug, fault):
             f"exit status {code & 0xFFFFFFFF:08X}, no installer")
 
 
+# Hostile registry content and paths, against the shipped launcher
+
+MIB = 1 << 20
+# Wine's ANSI registry calls take no path over 260 characters, and the check opens each entry by
+# its full path: this is the longest entry name that it can open there.
+LONGEST_OPENABLE = 260 - len(WOW_UNINSTALL) - 1
+# Written through the ANSI call in code page 932, which turns each into some valid text.
+BROKEN_DBCS = [("A-lone-lead-byte", REG_SZ, b"Product \x95"),
+               ("B-lead-byte-then-NUL", REG_SZ, b"Product \x95\0"),
+               ("C-lead-byte-NUL-before-the-name", REG_SZ, b"\x95\0" + MATCH + b"\0"),
+               ("D-lead-backslash-lead", REG_SZ, b"\x95\\\x95"),
+               ("E-bytes-of-no-character", REG_SZ, b"\x80\xa0\xfd\xfe\xff\0"),
+               ("F-lead-byte-eating-the-name", REG_SZ, sz(b"\x95" + MATCH))]
+
+
+def products(count):
+    return [(f"E{i:05d}", REG_SZ, sz(f"Product {i}")) for i in range(count)]
+
+
+HOSTILE = [  # name, entries, found, in code page 932
+    ("1 MiB name before the match", [("A-huge", REG_SZ, sz(b"x" * MIB)), runtime()], True, False),
+    ("1 MiB name that begins with the match", [runtime(data=sz(MATCH.ljust(MIB, b"x")))], True,
+     False),
+    ("name without a NUL: the match exactly", [runtime(data=MATCH)], True, False),
+    ("name without a NUL: the match and more", [runtime(data=MATCH + b" more")], True, False),
+    ("10,000 entries, the match last", products(9999) + [runtime()], True, False),
+    ("10,000 entries, no match", products(10000), False, False),
+    ("255-character names before the match",
+     [("A" * 255, REG_SZ, sz("Product")), ("B" * 255, None, None),
+      runtime("M" * LONGEST_OPENABLE)], True, False),
+    # The longest name sizes the listing's buffer.
+    (f"the match under the longest name, {LONGEST_OPENABLE} characters",
+     [("A" * LONGEST_OPENABLE, REG_SZ, sz("Product")), runtime("M" * LONGEST_OPENABLE)], True,
+     False),
+    ("code page 932: broken double-byte names before the match",
+     BROKEN_DBCS + [runtime(data=MATCH + b"\x95")], True, True),
+    ("code page 932: broken double-byte names only", BROKEN_DBCS, False, True),
+    # Two bytes a character, where the listing's length counts one.
+    (f"code page 932: the match under the longest name, {LONGEST_OPENABLE} double-byte characters",
+     [("\u4e9c" * LONGEST_OPENABLE, REG_SZ, sz("Product")), runtime("\u8868" * LONGEST_OPENABLE)],
+     True, True),
+]
+
+
+@table("hostile", [(name, row) for name, *row in HOSTILE])
+def hostile_entries(lab, launcher, slug, row):
+    entries, found, japanese = row
+    env = lab.japanese() if japanese else {}
+    lab.registry(uninstall_state(wow=entries), env=env, encoding="cp932" if japanese else "utf-8")
+    case = Case(lab, launcher, slug)
+    try:
+        run = case.start(**env)
+        if found:
+            expect_nothing_started(case, run)
+        else:
+            expect_installer_run(case, run, 0)
+    finally:
+        case.close()
+    return "found: no installer, exit 0" if found else "installer started once, exit 0"
+
+
+# Only in the program's own name does the scan for the folder meet the 0x5C second byte of
+# U+8868 (95 5C in code page 932) before a real delimiter; that row passes only when the
+# launcher's thread counts 0x95 as a lead byte, so it also shows that code page 932 is in force.
+@table("hostile", [("code page 932: launcher in a folder named with 95 5C", "launcher.exe"),
+                   ("code page 932: program named with 95 5C, in such a folder", "\u8868.exe")])
+def dbcs_folder(lab, launcher, slug, exe_name):
+    env = lab.japanese()
+    lab.registry(uninstall_state())
+    case = Case(lab, launcher, slug, exe_name=exe_name, folder_name=slug + "-\u8868",
+                codepage="cp932")
+    try:
+        expect_installer_run(case, case.start(**env), 0)
+    finally:
+        case.close()
+    return "installer run from the program's own folder, whose name ends in 95 5C; exit 0"
+
+
+class Churn:
+    """One regtool run fed rounds of edits by a thread until stopped; rounds(i) gives round i."""
+
+    def __init__(self, lab, rounds):
+        self.rounds = rounds
+        self.written = 0
+        self.stopping = threading.Event()
+        self.process = subprocess.Popen(["wine", lab.helper("regtool")], env=lab.env,
+                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                        stderr=subprocess.DEVNULL)
+        self.thread = threading.Thread(target=self._feed, daemon=True)
+        self.thread.start()
+        # A pipe holds 64 KiB: once more has gone in, regtool is applying the edits.
+        if not wait_for(lambda: self.written > 1 << 17 or not self.thread.is_alive(), 30):
+            self.stop()
+            raise LabError("regtool took no edits")
+
+    def _feed(self):
+        try:
+            i = 0
+            while not self.stopping.is_set():
+                data = regtool_input(self.rounds(i))
+                self.process.stdin.write(data)
+                self.process.stdin.flush()
+                self.written += len(data)
+                i += 1
+        except OSError:
+            pass  # regtool ended; stop says why
+
+    def stop(self):
+        """Ends the edits; returns how many regtool applied."""
+        self.stopping.set()
+        self.thread.join(30)
+        out, _ = self.process.communicate(timeout=60)
+        last = out.decode("latin-1").split()
+        if last[:1] != ["ok"]:
+            raise LabError(f"regtool failed during the churn: {last}")
+        return int(last[1])
+
+
+CHURN_RUNS = 10
+CHURN_ENTRIES = 1000
+
+
+@scenario("hostile", f"entries deleted and retyped during the check, {CHURN_RUNS} runs")
+def churn(lab, launcher, slug):
+    flip = f"HKLM\\{WOW_UNINSTALL}\\M-flip"
+    lab.registry(uninstall_state(wow=products(CHURN_ENTRIES)))
+
+    def rounds(i):
+        entry = f"HKLM\\{WOW_UNINSTALL}\\E{i % CHURN_ENTRIES:05d}"
+        # A key deleted under an open handle stays gone for it: deleted every round, the entry
+        # would nearly always be passed over.
+        gone = ("delkey", flip) if i % 4 == 3 else ("delval", flip, "DisplayName")
+        return [("set", flip, "DisplayName", REG_SZ, sz(MATCH)),
+                ("set", flip, "DisplayName", REG_DWORD, (1).to_bytes(4, "little")), gone,
+                ("delkey", entry), ("set", entry, "DisplayName", REG_SZ, sz("x"))]
+
+    outcomes = {}
+    churning = Churn(lab, rounds)
+    try:
+        for n in range(CHURN_RUNS):
+            case = Case(lab, launcher, f"{slug}-{n}")
+            try:
+                run = case.start(debug=False)
+                _, boxes = run_to_end(lab, run)
+                if boxes:
+                    _, match = expect_report(
+                        case, boxes, b"ERegistryException",
+                        rb"(Type de donn\xe9es incorrect|Echec \xe0 l'obtention des donn\xe9es)"
+                        rb" pour 'DisplayName'\.")
+                    expect_nothing_started(case, run, status=1)
+                    outcome = "box: " + match[2].decode("cp1252")
+                elif case.stub().starts:
+                    expect_installer_run(case, run, 0)
+                    outcome = "installer run"
+                else:
+                    expect_nothing_started(case, run)
+                    outcome = "found"
+                outcomes[outcome] = outcomes.get(outcome, 0) + 1
+            finally:
+                case.close()
+    finally:
+        edits = churning.stop()
+    return f"{edits} edits applied; outcomes " + ", ".join(f"{k} x{v}" for k, v in outcomes.items())
+
+
 # Driver
 
 def slugify(index, name):
@@ -684,7 +851,7 @@ def main():
     parser.add_argument("--helpers", required=True, help="folder of the built helper programs")
     parser.add_argument("--faults", help="launcher_faults.exe, for the errors group")
     parser.add_argument("--group", action="append",
-                        choices=["registry", "install", "window", "errors"])
+                        choices=["registry", "install", "window", "errors", "hostile"])
     parser.add_argument("--only", help="run the scenarios whose name contains this text")
     options = parser.parse_args()
     if not os.path.isfile(options.launcher):
@@ -704,6 +871,7 @@ def main():
     started = time.monotonic()
     try:
         with Lab(options.helpers, log=lambda text: print(text, flush=True)) as lab:
+            lab.hold_desktop()
             for index, (group, name, fn) in enumerate(chosen):
                 began = time.monotonic()
                 try:

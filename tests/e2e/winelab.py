@@ -40,6 +40,7 @@ class Lab:
         self.root = None
         self.xvfb = None
         self.env = None
+        self.keeper = None
 
     def helper(self, name):
         return os.path.join(self.helpers_dir, name + ".exe")
@@ -114,6 +115,13 @@ class Lab:
             if write_end is not None:
                 os.close(write_end)
 
+    def hold_desktop(self):
+        """Keeps one process on the desktop for the session. Wine closes the desktop soon after
+        its last process leaves, and the next program that makes a window then waits 10 s for a
+        new one, as RpcSs never starts in these prefixes."""
+        self.keeper = subprocess.Popen(["wine", "cmd", "/k"], env=self.env, stdin=subprocess.PIPE,
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
     def close(self):
         if self.env:
             subprocess.run(["wineserver", "-k"], env=self.env, timeout=30,
@@ -121,6 +129,13 @@ class Lab:
             subprocess.run(["wineserver", "-w"], env=self.env, timeout=30,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             self.env = None
+        if self.keeper:
+            try:
+                self.keeper.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.keeper.kill()
+                self.keeper.wait()
+            self.keeper = None
         if self.xvfb:
             os.killpg(self.xvfb.pid, signal.SIGTERM)
             try:
@@ -150,24 +165,32 @@ class Lab:
         link = os.path.join(self.env["WINEPREFIX"], "dosdevices", letter.lower() + ":")
         os.symlink(unix_dir, link)
 
+    def japanese(self):
+        """Variables that give a Wine process the Japanese locale, code page 932. Wine takes the
+        locale from LC_ALL's name but decodes Unix file names in the character set glibc gives
+        that name, ASCII when the locale is not installed: a link to C.UTF-8 under its name, on
+        LOCPATH, gives UTF-8 without installing anything."""
+        utf8, locales = "/usr/lib/locale/C.utf8", os.path.join(self.root, "locales")
+        if not os.path.isdir(utf8):
+            raise LabError(f"no C.UTF-8 locale at {utf8}")
+        if not os.path.isdir(locales):
+            os.makedirs(locales)
+            os.symlink(utf8, os.path.join(locales, "ja_JP.UTF-8"))
+        return {"LC_ALL": "ja_JP.UTF-8", "LOCPATH": locales}
+
     # Helper programs
 
     def wine(self, args, input=None, env=None, timeout=60):
         return subprocess.run(["wine"] + args, input=input, env=env or self.env,
                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=timeout)
 
-    def registry(self, ops):
+    def registry(self, ops, env=None, encoding="utf-8"):
         """Applies (op, key, ...) tuples in one regtool run: ("mkkey", key), ("delkey", key),
         ("set", key, name, type, data bytes), ("delval", key, name), ("list", key). Keys start
-        with HKLM\\ or HKCU\\. Returns regtool's output lines."""
-        lines = []
-        for op in ops:
-            fields = list(op)
-            if fields[0] == "set":
-                fields[3] = str(fields[3])
-                fields[4] = fields[4].hex()
-            lines.append("\t".join(fields))
-        result = self.wine([self.helper("regtool")], input=("\n".join(lines) + "\n").encode())
+        with HKLM\\ or HKCU\\. `env` adds variables, such as a locale, and `encoding` is its
+        code page, the one key names are handed over in. Returns regtool's output lines."""
+        result = self.wine([self.helper("regtool")], input=regtool_input(ops, encoding),
+                           env=dict(self.env, **(env or {})))
         out = result.stdout.decode("latin-1").splitlines()
         if result.returncode != 0 or not out or not out[-1].startswith("ok"):
             raise LabError(f"regtool failed: {out}")
@@ -191,6 +214,17 @@ class Lab:
         if not debug:
             command.append("--no-debug")
         return DebugRun(command, dict(self.env, **(env or {})))
+
+
+def regtool_input(ops, encoding="utf-8"):
+    lines = []
+    for op in ops:
+        fields = list(op)
+        if fields[0] == "set":
+            fields[3] = str(fields[3])
+            fields[4] = fields[4].hex()
+        lines.append("\t".join(fields))
+    return ("\n".join(lines) + "\n").encode(encoding)
 
 
 class DebugRun:
