@@ -1,5 +1,5 @@
 # Two commands do everything on a fresh Debian machine: `make demo` and `make test`.
-.PHONY: all setup build build-host build-windows test demo bench format clean
+.PHONY: all setup build build-host build-windows test demo bench fuzz fuzz-build format clean
 
 BUILD_TYPE ?= Release
 WINDOWS_BUILD_TYPE ?= MinSizeRel
@@ -32,6 +32,25 @@ demo: build-windows
 # Speed, processor share, memory and size of launcher.exe under Wine, printed as a table.
 bench: build-windows
 	python3 bench/run_bench.py --build build/windows
+
+# Builds the fuzz targets with clang's libFuzzer and runs each for FUZZ_SECONDS, starting from
+# its checked-in corpus; what they learn stays in build/fuzz/corpus, crashes in build/fuzz.
+# `make -j3 fuzz` runs them side by side.
+FUZZ_SECONDS ?= 600
+FUZZ_TARGETS := extract_folder_part format_error_report presence_check
+
+fuzz: $(addprefix fuzz-run-,$(FUZZ_TARGETS))
+
+fuzz-build:
+	@sh scripts/setup.sh fuzz
+	cmake -S . -B build/fuzz -DLAUNCHER_FUZZING=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
+	cmake --build build/fuzz -j $(JOBS)
+
+fuzz-run-%: fuzz-build
+	mkdir -p build/fuzz/corpus/$*
+	build/fuzz/tests/fuzz/fuzz_$* -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	  -artifact_prefix=build/fuzz/$*- build/fuzz/corpus/$* tests/fuzz/corpus/$*
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h' '*.c')

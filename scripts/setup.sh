@@ -3,10 +3,14 @@
 # machine lacks. Does nothing (and needs no network) when everything is already there.
 set -eu
 
+# `setup.sh fuzz` also installs clang's libFuzzer, which only `make fuzz` needs.
+fuzz=""
+[ "${1:-}" = fuzz ] && fuzz="clang-14 libclang-rt-14-dev"
+
 need=""
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 for pkg in make cmake g++ libgtest-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 \
-           wine wine32:i386 xvfb python3; do
+           wine wine32:i386 xvfb python3 $fuzz; do
   have "$pkg" || need="$need $pkg"
 done
 [ -z "$need" ] && exit 0

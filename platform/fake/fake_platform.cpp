@@ -47,7 +47,7 @@ std::vector<std::string> Lines(const std::string& text) {
 
 // The resource script's string table, with the ids of the header: the fake serves exactly
 // the texts that the shipped program carries. Entries are lines of the form  ID, "text".
-std::map<UINT, std::string> LoadStringTable() {
+std::map<UINT, std::string> ReadStringTable() {
   std::map<std::string, UINT> ids;
   for (const std::string& line : Lines(ReadFile(LAUNCHER_RESOURCE_IDS_FILE))) {
     std::istringstream words(line);
@@ -84,6 +84,12 @@ std::map<UINT, std::string> LoadStringTable() {
   return table;
 }
 
+// Read once: fuzzing makes a fake for every input.
+const std::map<UINT, std::string>& StringTable() {
+  static const std::map<UINT, std::string> table = ReadStringTable();
+  return table;
+}
+
 // The parent path and the last name of a registry path.
 std::pair<std::string, std::string> SplitPath(const std::string& path) {
   const size_t slash = path.rfind('\\');
@@ -93,7 +99,7 @@ std::pair<std::string, std::string> SplitPath(const std::string& path) {
 
 }  // namespace
 
-FakePlatform::FakePlatform() : strings_(LoadStringTable()) {
+FakePlatform::FakePlatform() : strings_(StringTable()) {
   current_ = this;
   AddKey("HKLM\\SOFTWARE");
   AddKey("HKCU\\Software");
@@ -235,7 +241,7 @@ LONG FakePlatform::RegQueryInfoKeyA(HKEY key, char*, DWORD*, DWORD*, DWORD* subK
   const auto children = SubKeys(*path);
   DWORD longest = 0;
   for (const Key* child : children) longest = std::max<DWORD>(longest, child->name.size());
-  if (subKeys) *subKeys = static_cast<DWORD>(children.size());
+  if (subKeys) *subKeys = reportedSubKeyCount.value_or(static_cast<DWORD>(children.size()));
   if (maxSubKeyLength) *maxSubKeyLength = reportedLongestSubKey.value_or(longest);
   const Key* self = FindKey(*path);
   if (values) *values = self ? static_cast<DWORD>(self->values.size()) : 0;
@@ -401,7 +407,8 @@ DWORD FakePlatform::GetModuleFileNameA(HMODULE module, char* fileName, DWORD siz
 }
 
 HMODULE FakePlatform::GetModuleHandleA(const char* moduleName) {
-  Begin("GetModuleHandleA", {Text(moduleName)});
+  if (auto injected = Begin("GetModuleHandleA", {Text(moduleName)}))
+    return reinterpret_cast<HMODULE>(*injected);
   return moduleName == nullptr ? kInstance : nullptr;
 }
 
@@ -593,7 +600,8 @@ BOOL FakePlatform::DestroyWindow(HWND window) {
 }
 
 int FakePlatform::GetSystemMetrics(int index) {
-  Begin("GetSystemMetrics", {std::to_string(index)});
+  if (auto injected = Begin("GetSystemMetrics", {std::to_string(index)}))
+    return static_cast<int>(*injected);
   return static_cast<int>(End(index == SM_CXSCREEN   ? screenWidth
                               : index == SM_CYSCREEN ? screenHeight
                                                      : 0));

@@ -64,7 +64,8 @@ class FakePlatform final : public Platform {
   void DeleteValue(const std::string& keyPath, const std::string& name);
   // Opens of these keys are refused with ERROR_ACCESS_DENIED.
   std::set<std::string> deniedKeys;
-  // Replaces the longest sub-key name length that RegQueryInfoKeyA reports.
+  // Replace the sub-key count and the longest sub-key name length that RegQueryInfoKeyA reports.
+  std::optional<win::DWORD> reportedSubKeyCount;
   std::optional<win::DWORD> reportedLongestSubKey;
 
   enum class ShellOutcome { kStarts, kStartsWithoutHandle, kFails };

@@ -1,0 +1,416 @@
+// Whole runs of the launcher with one platform call failing as Windows fails it, or answering
+// with a legal but unusual result: whatever happens, the run must end with a documented status,
+// release every key and handle, start the installer at most once, and reach the outcome that
+// the failure rules give.
+#include <cstdio>
+#include <map>
+#include <memory>
+
+#include "launcher/error_report.h"
+#include "test_support.h"
+
+namespace launcher::test {
+namespace {
+
+using platform::fake::Call;
+using platform::fake::FakePlatform;
+
+const std::string kUninstallSubKey =
+    "SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+const std::string kPrefix = "Erreur lors de l'installation : ";
+const std::string kWrongType =
+    "Type de donn\xE9"
+    "es incorrect pour 'DisplayName'";
+const std::string kReadFailed =
+    "Echec \xE0 l'obtention des donn\xE9"
+    "es pour 'DisplayName'";
+
+// How each call fails: its documented failure result. Calls absent here have none (they
+// return nothing, or every result they give is a success).
+const std::map<std::string, long> kFailureResults = {
+    {"RegOpenKeyExA", win::ERROR_ACCESS_DENIED},
+    {"RegQueryInfoKeyA", win::ERROR_ACCESS_DENIED},
+    {"RegEnumKeyExA", win::ERROR_ACCESS_DENIED},
+    {"RegQueryValueExA", win::ERROR_ACCESS_DENIED},
+    {"RegCloseKey", win::ERROR_INVALID_HANDLE},
+    {"ShellExecuteExA", win::FALSE},
+    {"GetExitCodeProcess", win::FALSE},
+    {"WaitForSingleObject", static_cast<long>(win::WAIT_FAILED)},
+    {"MsgWaitForMultipleObjectsEx", static_cast<long>(win::WAIT_FAILED)},
+    {"CloseHandle", win::FALSE},
+    {"GetModuleFileNameA", 0},
+    {"GetModuleHandleA", 0},
+    {"VirtualQuery", 0},
+    {"GetVersionExA", win::FALSE},
+    {"GetLocaleInfoA", 0},
+    {"GetCPInfo", win::FALSE},
+    {"PeekMessageA", win::FALSE},
+    {"GetClassInfoA", win::FALSE},
+    {"RegisterClassA", 0},
+    {"CreateWindowExA", 0},
+    {"SetWindowLongA", 0},
+    {"DestroyWindow", win::FALSE},
+    {"GetSystemMetrics", 0},
+    {"LoadStringA", 0},
+    {"GetWindowTextA", 0},
+    {"MessageBoxA", 0},
+};
+
+enum class Answer { kInstalled, kMissing, kWrongType };
+
+struct Scenario {
+  const char* name;
+  std::function<void(FakePlatform&)> setUp;
+  Answer answer;
+  // The entry whose examination gives the answer, its enumeration index, and the answer when
+  // a fault keeps it from being examined.
+  std::string decisive;
+  int decisiveIndex = -1;
+  Answer answerWithoutIt = Answer::kMissing;
+  win::DWORD exitCode = 0;
+};
+
+void AddEntry(FakePlatform& os, const std::string& name, const std::string& displayName,
+              win::DWORD type = win::REG_SZ) {
+  os.SetString(kWow + "\\" + name, "DisplayName", displayName, type);
+}
+
+// A Japanese locale, so that the code page is read too; an installer that runs one wait long.
+void Common(FakePlatform& os, win::DWORD exitCode) {
+  os.threadLocale = 0x0411;
+  os.process = {exitCode, 1};
+  AddEntry(os, "{A}", "Other product");
+  os.AddKey(kWow + "\\{B}");  // no DisplayName
+}
+
+const Scenario kScenarios[] = {
+    {"installed",
+     [](FakePlatform& os) {
+       Common(os, 0);
+       AddEntry(os, "{R}", kRedist);
+     },
+     Answer::kInstalled, "{R}", 2, Answer::kMissing, 0},
+    {"missing", [](FakePlatform& os) { Common(os, 0); }, Answer::kMissing, "", -1, Answer::kMissing,
+     0},
+    {"installer fails", [](FakePlatform& os) { Common(os, 1603); }, Answer::kMissing, "", -1,
+     Answer::kMissing, 1603},
+    {"wrong type before the match",
+     [](FakePlatform& os) {
+       Common(os, 0);
+       os.SetValue(kWow + "\\{C}", "DisplayName", win::REG_DWORD, std::string(4, '\0'));
+       AddEntry(os, "{D}", kRedist);
+     },
+     Answer::kWrongType, "{C}", 2, Answer::kInstalled, 0},
+};
+
+void ResetProgramState() {
+  UninstallKeyPath = std::string(kInitialUninstallKeyPath);
+  LeadByteSet.reset();
+  PlatformIsNT = false;
+  ExitStatus = 0;
+}
+
+struct RunResult {
+  std::unique_ptr<FakePlatform> os;
+  std::int32_t status;
+};
+
+RunResult RunScenario(const Scenario& scenario, const std::function<void(FakePlatform&)>& alter,
+                      std::function<std::optional<long>(const Call&)> hook) {
+  ResetProgramState();
+  auto os = std::make_unique<FakePlatform>();
+  scenario.setUp(*os);
+  if (alter) alter(*os);
+  if (hook) os->beforeCall = std::move(hook);
+  const std::int32_t status = RunLauncher(*os);
+  return {std::move(os), status};
+}
+
+// What a run must show; texts are compared only when every resource text could be read.
+struct Expected {
+  int status = 0;
+  bool installerRuns = false;
+  std::int32_t code = 0;  // written to the debugger output when not 0
+  std::string reportMessage;
+  std::optional<std::string> file;
+  bool exactTexts = true;
+};
+
+Expected ForAnswer(Answer answer, std::int32_t exitCode) {
+  Expected expected;
+  switch (answer) {
+    case Answer::kInstalled:
+      break;
+    case Answer::kMissing:
+      expected.installerRuns = true;
+      expected.code = exitCode;
+      break;
+    case Answer::kWrongType:
+      expected.status = 1;
+      expected.reportMessage = kWrongType;
+      break;
+  }
+  return expected;
+}
+
+// A box as MessageBoxA was asked for it (owner, text, caption, flags), shown or not.
+bool IsRuntimeErrorBox(const std::vector<std::string>& box, int status) {
+  const std::string prefix = "Runtime error " + std::to_string(status) + " at ";
+  return box.at(1).size() == prefix.size() + 8 && box[1].starts_with(prefix) &&
+         box.at(2) == "Error" && box.at(3) == "0x0" && box[0] == "0x0";
+}
+
+// The invariants of every run, then its outcome.
+void Check(const RunResult& run, const Expected& expected) {
+  const FakePlatform& os = *run.os;
+  const int status = run.status;
+  EXPECT_TRUE(status == 0 || status == 1 || (status >= 200 && status <= 255)) << status;
+
+  // Every key opened is closed exactly once; nothing else is closed, the root least of all.
+  std::map<std::string, int> closes;
+  for (const Call& close : os.CallsTo("RegCloseKey")) ++closes[close.args.at(0)];
+  for (const Call& open : os.CallsTo("RegOpenKeyExA")) {
+    if (open.result != win::ERROR_SUCCESS) continue;
+    const std::string handle = open.args.back().substr(3);  // "-> 0x..."
+    EXPECT_EQ(closes[handle], 1) << "key " << handle;
+    closes.erase(handle);
+  }
+  EXPECT_TRUE(closes.empty()) << "closed a key that was not open: " << closes.begin()->first;
+  EXPECT_FALSE(os.rootKeyClosed);
+
+  // The installer starts at most once; its handle, when given, is closed exactly once.
+  const auto shell = os.CallsTo("ShellExecuteExA");
+  ASSERT_LE(shell.size(), 1u);
+  const bool started = !shell.empty() && shell[0].result != win::FALSE;
+  EXPECT_EQ(os.Count("CloseHandle"), started ? 1 : 0);
+  EXPECT_FALSE(os.blockedForever);
+  EXPECT_FALSE(ErrorReportingActive);
+
+  EXPECT_EQ(status, expected.status);
+  EXPECT_EQ(shell.size(), expected.installerRuns ? 1u : 0u);
+  if (expected.file && !shell.empty()) {
+    EXPECT_EQ(shell[0].args.at(0), *expected.file);
+  }
+
+  ASSERT_LE(os.debugLines.size(), 1u);
+  if (expected.code == 0) {
+    EXPECT_TRUE(os.debugLines.empty());
+  } else {
+    ASSERT_EQ(os.debugLines.size(), 1u) << "no debugger line for " << expected.code;
+    const std::string code = std::to_string(expected.code);
+    if (expected.exactTexts) {
+      EXPECT_EQ(os.debugLines[0], kPrefix + code);
+    } else {
+      EXPECT_TRUE(os.debugLines[0].ends_with(code)) << os.debugLines[0];  // its prefix unread
+    }
+  }
+
+  const auto boxes = os.CallsTo("MessageBoxA");
+  switch (status) {
+    case 0:
+      EXPECT_TRUE(boxes.empty()) << boxes.at(0).args.at(1);
+      break;
+    case 1: {
+      ASSERT_EQ(boxes.size(), 1u);
+      const auto& box = boxes[0].args;
+      EXPECT_EQ(box.at(0), "0x0");
+      EXPECT_EQ(box.at(3), "0x2010");
+      EXPECT_TRUE(os.debugLines.empty());
+      if (expected.exactTexts) {
+        EXPECT_TRUE(box.at(1).starts_with("Exception ERegistryException dans le module "));
+        EXPECT_TRUE(box[1].ends_with("\r\n" + expected.reportMessage + ".\r\n")) << box[1];
+        EXPECT_EQ(box.at(2), "Erreur d'application");
+      }
+      break;
+    }
+    default:
+      ASSERT_EQ(boxes.size(), 1u);
+      EXPECT_TRUE(IsRuntimeErrorBox(boxes[0].args, status)) << boxes[0].args.at(1);
+      EXPECT_EQ(os.Count("RegOpenKeyExA"), 0);
+  }
+}
+
+// The outcome that the failure rules give when the baseline's call at index fails.
+Expected WithFault(const Scenario& scenario, const std::vector<Call>& baseline, size_t index) {
+  const Call& call = baseline[index];
+  std::string decisiveKey;
+  for (const Call& open : baseline)
+    if (open.name == "RegOpenKeyExA" && !scenario.decisive.empty() &&
+        open.args.at(1) == kUninstallSubKey + scenario.decisive)
+      decisiveKey = open.args.back().substr(3);
+  const bool uninstallKeyLost =
+      (call.name == "RegOpenKeyExA" && call.args.at(1) == kUninstallSubKey) ||
+      call.name == "RegQueryInfoKeyA";
+  const bool decisiveLost =
+      (call.name == "RegEnumKeyExA" && call.args.at(1) == std::to_string(scenario.decisiveIndex)) ||
+      (call.name == "RegOpenKeyExA" && call.args.at(1) == kUninstallSubKey + scenario.decisive) ||
+      (call.name == "RegQueryValueExA" && call.args.at(2) == "size" &&
+       call.args.at(0) == decisiveKey);
+
+  Answer answer = scenario.answer;
+  if (uninstallKeyLost) answer = Answer::kMissing;
+  if (decisiveLost) answer = scenario.answerWithoutIt;
+  Expected expected = ForAnswer(answer, static_cast<std::int32_t>(scenario.exitCode));
+  expected.exactTexts = call.name != "LoadStringA" && call.name != "GetModuleHandleA";
+
+  size_t lastRead = 0;
+  for (size_t i = 0; i < baseline.size(); ++i)
+    if (baseline[i].name == "GetExitCodeProcess") lastRead = i;
+  if (call.name == "RegQueryValueExA" && call.args.at(2) == "data") {
+    expected = ForAnswer(Answer::kInstalled, 0);
+    expected.status = 1;
+    expected.reportMessage = kReadFailed;
+  } else if (call.name == "RegisterClassA") {
+    expected = ForAnswer(Answer::kInstalled, 0);
+    expected.status = 217;
+  } else if (call.name == "ShellExecuteExA") {
+    expected.code = 0;
+  } else if (call.name == "MsgWaitForMultipleObjectsEx" ||
+             (call.name == "GetExitCodeProcess" && index == lastRead)) {
+    // The wait is given up, or its last read keeps the running state of the one before.
+    expected.code = static_cast<std::int32_t>(win::STILL_ACTIVE);
+  } else if (call.name == "GetModuleFileNameA" && call.args.at(1) == "261" &&
+             expected.installerRuns) {
+    expected.file = "\"vc_redist.x86.exe\"";
+  }
+  return expected;
+}
+
+TEST(FaultInjectionTest, EveryPlatformCallFailingInTurn) {
+  int exercised = 0;
+  for (const Scenario& scenario : kScenarios) {
+    const RunResult baselineRun = RunScenario(scenario, nullptr, nullptr);
+    {
+      SCOPED_TRACE(scenario.name);
+      Check(baselineRun, ForAnswer(scenario.answer, static_cast<std::int32_t>(scenario.exitCode)));
+    }
+    const std::vector<Call> baseline = baselineRun.os->calls;
+    for (size_t index = 0; index < baseline.size(); ++index) {
+      const auto failure = kFailureResults.find(baseline[index].name);
+      if (failure == kFailureResults.end()) continue;
+      SCOPED_TRACE(std::string(scenario.name) + ": call " + std::to_string(index) + " " +
+                   baseline[index].name + " fails");
+      size_t seen = 0;
+      bool injected = false;
+      const RunResult run =
+          RunScenario(scenario, nullptr, [&](const Call& call) -> std::optional<long> {
+            if (seen++ != index) return std::nullopt;
+            EXPECT_EQ(call.name, baseline[index].name) << "the run took another course";
+            injected = true;
+            return failure->second;
+          });
+      ASSERT_TRUE(injected);
+      ++exercised;
+      Check(run, WithFault(scenario, baseline, index));
+    }
+  }
+  std::printf("[          ] %d injected faults exercised\n", exercised);
+  ::testing::Test::RecordProperty("injected_faults", exercised);
+  EXPECT_GT(exercised, 100);
+}
+
+// Results that Windows may legally give, though rarely.
+TEST(FaultInjectionTest, UnusualButLegalResults) {
+  const Scenario& installed = kScenarios[0];
+  const Scenario& missing = kScenarios[1];
+  const std::string longFolder = "C:\\" + std::string(250, 'd') + "\\";
+  const std::string installerBesideLongFolder = "\"" + longFolder + "vc_redist.x86.exe\"";
+
+  // Changes the matching entry's value between its size query and its data read, the
+  // second data read of the run.
+  auto atDataRead = [](std::function<void(FakePlatform&)> change) {
+    return [change](FakePlatform& os) {
+      os.beforeCall = [&os, change, reads = 0](const Call& call) mutable -> std::optional<long> {
+        if (call.name == "RegQueryValueExA" && call.args.at(2) == "data" && ++reads == 2)
+          change(os);
+        return std::nullopt;
+      };
+    };
+  };
+  const std::string redistKey = kWow + "\\{R}";
+  struct Case {
+    const char* what;
+    const Scenario& scenario;
+    std::function<void(FakePlatform&)> alter;
+    Answer answer;
+    std::optional<std::string> reportMessage = std::nullopt;
+    std::optional<std::string> file = std::nullopt;
+  };
+  const Case cases[] = {
+      {"no sub-keys counted", installed,
+       [](FakePlatform& os) {
+         os.beforeCall = [](const Call& call) -> std::optional<long> {
+           // Success with the zeroed receivers untouched.
+           if (call.name == "RegQueryInfoKeyA") return win::ERROR_SUCCESS;
+           return std::nullopt;
+         };
+       },
+       Answer::kMissing},
+      {"far more sub-keys counted than listed", installed,
+       [](FakePlatform& os) { os.reportedSubKeyCount = 50000; }, Answer::kInstalled},
+      {"far more sub-keys counted than listed", missing,
+       [](FakePlatform& os) { os.reportedSubKeyCount = 50000; }, Answer::kMissing},
+      {"longest name 0: every name is cut", installed,
+       [](FakePlatform& os) { os.reportedLongestSubKey = 0; }, Answer::kMissing},
+      {"longest name 255", installed, [](FakePlatform& os) { os.reportedLongestSubKey = 255; },
+       Answer::kInstalled},
+      {"enumeration fails at index 0", installed,
+       [](FakePlatform& os) {
+         os.beforeCall = [](const Call& call) -> std::optional<long> {
+           if (call.name == "RegEnumKeyExA" && call.args.at(1) == "0") return win::ERROR_MORE_DATA;
+           return std::nullopt;
+         };
+       },
+       Answer::kInstalled},
+      {"value grows before the read", installed,
+       atDataRead([=](FakePlatform& os) { os.SetString(redistKey, "DisplayName", kRedist + "+"); }),
+       Answer::kWrongType, kReadFailed},
+      {"value vanishes before the read", installed,
+       atDataRead([=](FakePlatform& os) { os.DeleteValue(redistKey, "DisplayName"); }),
+       Answer::kWrongType, kReadFailed},
+      {"value shrinks before the read", installed,
+       atDataRead([=](FakePlatform& os) { os.SetString(redistKey, "DisplayName", "M"); }),
+       Answer::kMissing},
+      {"value changes type before the read", installed, atDataRead([=](FakePlatform& os) {
+         os.SetValue(redistKey, "DisplayName", win::REG_BINARY, kRedist);
+       }),
+       Answer::kWrongType, kWrongType},
+      {"executable path cut, ending in NUL", missing,
+       [&](FakePlatform& os) { os.executablePath = longFolder + std::string(40, 'f'); },
+       Answer::kMissing, std::nullopt, installerBesideLongFolder},
+      {"executable path cut, filling the buffer", missing,
+       [&](FakePlatform& os) {
+         os.executablePath = longFolder + std::string(40, 'f');
+         os.cutPathWithoutNul = true;
+       },
+       Answer::kMissing, std::nullopt, installerBesideLongFolder},
+      {"executable path cut, in the report", kScenarios[3],
+       [&](FakePlatform& os) {
+         os.executablePath = longFolder + std::string(40, 'f');
+         os.cutPathWithoutNul = true;
+       },
+       Answer::kWrongType},
+      {"code page information fails", installed,
+       [](FakePlatform& os) {
+         os.beforeCall = [](const Call& call) -> std::optional<long> {
+           if (call.name == "GetCPInfo") return win::FALSE;
+           return std::nullopt;
+         };
+       },
+       Answer::kInstalled},
+  };
+  std::printf("[          ] %zu unusual results exercised\n", std::size(cases));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.scenario.name) + ": " + c.what);
+    const RunResult run = RunScenario(c.scenario, c.alter, nullptr);
+    Expected expected = ForAnswer(c.answer, 0);
+    if (c.reportMessage) expected.reportMessage = *c.reportMessage;
+    expected.file = c.file;
+    Check(run, expected);
+    EXPECT_EQ(LeadByteSet.any(), run.os->Count("GetCPInfo") == 1 &&
+                                     run.os->CallsTo("GetCPInfo")[0].result != win::FALSE);
+  }
+}
+
+}  // namespace
+}  // namespace launcher::test
