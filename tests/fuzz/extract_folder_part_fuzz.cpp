@@ -1,5 +1,5 @@
-// ExtractFolderPart on any path under any set of lead bytes: the folder is the path up to and
-// including its last backslash or colon that is not the second byte of a double-byte character.
+// The folder of any path under any set of lead bytes is the path up to and including its last
+// backslash or colon that is not the second byte of a double-byte character.
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {

@@ -15,16 +15,6 @@ namespace {
 using platform::fake::Call;
 using platform::fake::FakePlatform;
 
-const std::string kUninstallSubKey =
-    "SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
-const std::string kPrefix = "Erreur lors de l'installation : ";
-const std::string kWrongType =
-    "Type de donn\xE9"
-    "es incorrect pour 'DisplayName'";
-const std::string kReadFailed =
-    "Echec \xE0 l'obtention des donn\xE9"
-    "es pour 'DisplayName'";
-
 // How each call fails: its documented failure result. Calls absent here have none (they
 // return nothing, or every result they give is a success).
 const std::map<std::string, long> kFailureResults = {
@@ -236,14 +226,13 @@ Expected WithFault(const Scenario& scenario, const std::vector<Call>& baseline, 
   std::string decisiveKey;
   for (const Call& open : baseline)
     if (open.name == "RegOpenKeyExA" && !scenario.decisive.empty() &&
-        open.args.at(1) == kUninstallSubKey + scenario.decisive)
+        open.args.at(1) == kWowSubKey + scenario.decisive)
       decisiveKey = open.args.back().substr(3);
-  const bool uninstallKeyLost =
-      (call.name == "RegOpenKeyExA" && call.args.at(1) == kUninstallSubKey) ||
-      call.name == "RegQueryInfoKeyA";
+  const bool uninstallKeyLost = (call.name == "RegOpenKeyExA" && call.args.at(1) == kWowSubKey) ||
+                                call.name == "RegQueryInfoKeyA";
   const bool decisiveLost =
       (call.name == "RegEnumKeyExA" && call.args.at(1) == std::to_string(scenario.decisiveIndex)) ||
-      (call.name == "RegOpenKeyExA" && call.args.at(1) == kUninstallSubKey + scenario.decisive) ||
+      (call.name == "RegOpenKeyExA" && call.args.at(1) == kWowSubKey + scenario.decisive) ||
       (call.name == "RegQueryValueExA" && call.args.at(2) == "size" &&
        call.args.at(0) == decisiveKey);
 

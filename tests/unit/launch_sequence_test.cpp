@@ -10,8 +10,6 @@ namespace {
 using platform::fake::Call;
 using platform::fake::FakePlatform;
 
-const std::string kPrefix = "Erreur lors de l'installation : ";
-
 class LaunchSequenceTest : public LauncherTest {
  protected:
   int IndexOf(const std::string& name) const {

@@ -9,15 +9,6 @@ namespace {
 using platform::fake::Call;
 using platform::fake::Hex;
 
-const std::string kWowSubKey =
-    "SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
-const std::string kWrongType =
-    "Type de donn\xE9"
-    "es incorrect pour 'DisplayName'";
-const std::string kReadFailed =
-    "Echec \xE0 l'obtention des donn\xE9"
-    "es pour 'DisplayName'";
-
 class PresenceCheckTest : public LauncherTest {
  protected:
   std::vector<std::string> OpenedPaths() const {

@@ -14,6 +14,17 @@ inline const std::string kWow =
     "HKLM\\SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 inline const std::string kNative = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 inline const std::string kRedist(kRedistDisplayName);
+// The uninstall key as the registry calls receive it: below HKLM, ending in a backslash.
+inline const std::string kWowSubKey =
+    "SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+// The launcher's texts, in Windows-1252.
+inline const std::string kPrefix = "Erreur lors de l'installation : ";
+inline const std::string kWrongType =
+    "Type de donn\xE9"
+    "es incorrect pour 'DisplayName'";
+inline const std::string kReadFailed =
+    "Echec \xE0 l'obtention des donn\xE9"
+    "es pour 'DisplayName'";
 
 class LauncherTest : public ::testing::Test {
  protected:
