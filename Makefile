@@ -22,15 +22,23 @@ build-windows: setup
 	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-i686.cmake >/dev/null
 	cmake --build build/windows -j $(JOBS)
 
+# Where the machine cannot run 32-bit programs, the Wine groups are skipped, and the last line
+# says which and why.
+CAN_RUN_32BIT = build/windows/can-run-32bit.txt
+
 test: build
 	cd build/host && ctest --output-on-failure -j $(JOBS)
-	cd build/windows && ctest --output-on-failure -j 3
+	cd build/windows && { ctest --output-on-failure -j 3; echo $$? >ctest.status; } 2>&1 \
+	  | tee ctest.log; sh ../../scripts/can_run_32bit.sh skipped can-run-32bit.txt ctest.log; \
+	  exit "$$(cat ctest.status)"
 
 demo: build-windows
+	@sh scripts/can_run_32bit.sh require $(CAN_RUN_32BIT) "make demo"
 	sh demo/run_demo.sh build/windows
 
 # Speed, processor share, memory and size of launcher.exe under Wine, printed as a table.
 bench: build-windows
+	@sh scripts/can_run_32bit.sh require $(CAN_RUN_32BIT) "make bench"
 	python3 bench/run_bench.py --build build/windows
 
 # Builds the fuzz targets with clang's libFuzzer and runs each for FUZZ_SECONDS, starting from

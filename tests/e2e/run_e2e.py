@@ -844,6 +844,24 @@ def slugify(index, name):
     return f"{index:02d}-" + re.sub(r"[^A-Za-z0-9]+", "-", name).strip("-")[:40]
 
 
+SKIPPED = 77  # the exit status CTest is told means "skipped"
+
+
+def skip_unless_32bit_programs_run(machine_file):
+    """Wine cannot run launcher.exe where the kernel cannot execute 32-bit programs: then every
+    group is skipped, with the reason. An unknown answer is a set-up fault and fails."""
+    try:
+        with open(machine_file) as f:
+            answer, reason = (f.read().splitlines() + ["", ""])[:2]
+    except OSError as e:
+        sys.exit(f"cannot read {machine_file}: {e}; configure the build again")
+    if answer == "no":
+        print(f"skipped: this machine cannot run 32-bit x86 programs ({reason})", flush=True)
+        sys.exit(SKIPPED)
+    if answer != "yes":
+        sys.exit(f"whether this machine runs 32-bit programs is unknown: {reason}")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
@@ -853,7 +871,11 @@ def main():
     parser.add_argument("--group", action="append",
                         choices=["registry", "install", "window", "errors", "hostile"])
     parser.add_argument("--only", help="run the scenarios whose name contains this text")
+    parser.add_argument("--machine-file", help="where the build recorded whether this machine "
+                        "runs 32-bit programs (scripts/can_run_32bit.sh probe)")
     options = parser.parse_args()
+    if options.machine_file:
+        skip_unless_32bit_programs_run(options.machine_file)
     if not os.path.isfile(options.launcher):
         sys.exit(f"no launcher at {options.launcher}")
     global FAULTS_EXE
