@@ -390,15 +390,24 @@ def installer_missing(lab, launcher, slug):
     return "the one in the working folder not run, no debug output, exit 0"
 
 
+def project_version():
+    """The version that CMakeLists.txt gives the project, as a.b.c.0."""
+    root = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+    with open(os.path.join(root, "CMakeLists.txt")) as f:
+        return re.search(r"project\(launcher VERSION (\d+\.\d+\.\d+)", f.read())[1] + ".0"
+
+
 @scenario("install", "version resource read by Windows")
 def version_resource(lab, launcher, slug):
     case = Case(lab, launcher, slug, installer=False)
     lines = lab.poke(0, "version:" + case.exe)
-    check(lines[0] == "version file=1.0.0.0 product=14.34.31931.0", lines[0])
+    version = project_version()
+    check(lines[0] == f"version file={version} product={version}", lines[0])
     strings = {name: bytes.fromhex(value).decode("cp1252")
                for name, value in (line.split("=", 1) for line in lines[1:])}
     check(strings["OriginalFilename"] == "launcher.exe", f"{strings}")
-    check(strings["ProductVersion"] == "14.34.31931", f"{strings}")
+    check(strings["FileVersion"] == strings["ProductVersion"] == version, f"{strings}")
+    check("14.34.31931" in strings["FileDescription"], f"{strings}")
     check(all(strings[name] for name in ("ProductName", "FileDescription", "FileVersion")),
           f"empty strings in {strings}")
     return f"{strings['ProductName']!r} {strings['FileVersion']}, from {strings['OriginalFilename']}"
