@@ -20,7 +20,10 @@ TEXT
   exit 2
 }
 
-[ $# -eq 1 ] && [ "$1" = --check ] || [ $# -eq 2 ] || { echo "usage: $0 --check | IN OUT" >&2; exit 2; }
+if ! { [ $# -eq 1 ] && [ "$1" = --check ]; } && [ $# -ne 2 ]; then
+  echo "usage: $0 --check | IN OUT" >&2
+  exit 2
+fi
 pkcs12=${SIGN_PKCS12:-} cert=${SIGN_CERT:-} key=${SIGN_KEY:-}
 password=${SIGN_PASSWORD_FILE:-} timestamp=${SIGN_TIMESTAMP_URL:-}
 if [ -n "$pkcs12" ] && [ -n "$cert$key" ]; then

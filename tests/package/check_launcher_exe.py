@@ -175,7 +175,8 @@ def manifest_facts(manifest):
     """(requestedExecutionLevel attribute sets, assembly version, dpiAware texts)."""
     root = ElementTree.fromstring(manifest)
     local = lambda element: element.tag.rsplit("}", 1)[-1]  # noqa: E731
-    levels = [element.attrib for element in root.iter() if local(element) == "requestedExecutionLevel"]
+    levels = [element.attrib for element in root.iter()
+              if local(element) == "requestedExecutionLevel"]
     identity = next((element for element in root.iter() if local(element) == "assemblyIdentity"),
                     None)
     dpi = [element.text for element in root.iter(WINDOWS_SETTINGS + "dpiAware")]

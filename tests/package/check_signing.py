@@ -7,11 +7,13 @@ whose signature removed gives back the unsigned file byte for byte; without a ce
 usage: check_signing.py LAUNCHER_EXE --source DIR [--keep SIGNED_COPY]"""
 import argparse
 import hashlib
+import http.server
 import os
 import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 
 SIGN_VARIABLES = ("SIGN_PKCS12", "SIGN_PASSWORD_FILE", "SIGN_CERT", "SIGN_KEY",
                   "SIGN_TIMESTAMP_URL")
@@ -29,6 +31,41 @@ def make_certificate(folder, name):
          "-addext", "keyUsage=critical,digitalSignature",
          "-addext", "extendedKeyUsage=codeSigning"], check=True)
     return cert, key
+
+
+def timestamp_authority(folder):
+    """A local RFC 3161 server answering with `openssl ts`: (server, its certificate)."""
+    cert, key = os.path.join(folder, "tsa.pem"), os.path.join(folder, "tsa.key")
+    run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+         "-subj", "/CN=Throwaway timestamp authority", "-keyout", key, "-out", cert,
+         "-addext", "keyUsage=critical,digitalSignature",
+         "-addext", "extendedKeyUsage=critical,timeStamping"], check=True)
+    config = os.path.join(folder, "tsa.cnf")
+    with open(config, "w") as f:
+        f.write(f"[tsa]\ndefault_tsa = one\n[one]\nserial = {folder}/tsa-serial\n"
+                "signer_digest = sha256\ndefault_policy = 1.2.3.4.1\ndigests = sha256\n"
+                "ess_cert_id_alg = sha256\n")
+
+    class Answer(http.server.BaseHTTPRequestHandler):
+        def do_POST(self):
+            query = os.path.join(folder, "query.der")
+            with open(query, "wb") as f:
+                f.write(self.rfile.read(int(self.headers["Content-Length"])))
+            reply = subprocess.run(
+                ["openssl", "ts", "-reply", "-config", config, "-queryfile", query,
+                 "-inkey", key, "-signer", cert, "-out", "/dev/stdout"], capture_output=True)
+            self.send_response(200 if reply.returncode == 0 else 500)
+            self.send_header("Content-Type", "application/timestamp-reply")
+            self.send_header("Content-Length", str(len(reply.stdout)))
+            self.end_headers()
+            self.wfile.write(reply.stdout)
+
+        def log_message(self, *_):
+            pass
+
+    server = http.server.HTTPServer(("127.0.0.1", 0), Answer)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server, cert
 
 
 def clean_environment(**sign):
@@ -71,13 +108,20 @@ def main():
         run(["openssl", "pkcs12", "-export", "-in", signer_cert, "-inkey", signer_key,
              "-out", p12, "-passout", "file:" + password], check=True)
 
-        ways = [("PKCS#12 with a password file", dict(SIGN_PKCS12=p12, SIGN_PASSWORD_FILE=password)),
-                ("certificate and key", dict(SIGN_CERT=signer_cert, SIGN_KEY=signer_key))]
+        server, tsa_cert = timestamp_authority(temp)
+        tsa_url = f"http://127.0.0.1:{server.server_address[1]}"
+        ways = [("PKCS#12 with a password file",
+                 dict(SIGN_PKCS12=p12, SIGN_PASSWORD_FILE=password)),
+                ("certificate and key", dict(SIGN_CERT=signer_cert, SIGN_KEY=signer_key)),
+                ("certificate, key and timestamp",
+                 dict(SIGN_CERT=signer_cert, SIGN_KEY=signer_key, SIGN_TIMESTAMP_URL=tsa_url))]
         for index, (way, sign) in enumerate(ways):
             signed = os.path.join(temp, f"signed{index}.exe")
             stripped = os.path.join(temp, f"stripped{index}.exe")
             signing = run(["sh", script, args.exe, signed], env=clean_environment(**sign))
-            ok = run(["osslsigncode", "verify", "-in", signed, "-CAfile", signer_cert])
+            ok = run(["osslsigncode", "verify", "-in", signed, "-CAfile", signer_cert,
+                      "-TSA-CAfile", tsa_cert])
+            timestamped = "Timestamp Server Signature verification: ok" in ok.stdout
             other = run(["osslsigncode", "verify", "-in", signed, "-CAfile", stranger_cert])
             run(["osslsigncode", "remove-signature", "-in", signed, "-out", stripped])
             results += [
@@ -86,12 +130,22 @@ def main():
                 (f"{way}: verifies against the signing certificate",
                  ok.returncode == 0 and "Signature verification: ok" in ok.stdout
                  and "Subject: /CN=Throwaway signer" in ok.stdout),
+                (f"{way}: timestamped {timestamped}, as asked",
+                 timestamped == ("SIGN_TIMESTAMP_URL" in sign)),
                 (f"{way}: does not verify against another certificate", other.returncode != 0),
                 (f"{way}: signature removed gives back the unsigned file byte for byte",
                  os.path.exists(stripped) and digest(stripped) == unsigned),
             ]
             if args.keep and index == 0 and signing.returncode == 0:
                 shutil.copyfile(signed, args.keep)
+        server.shutdown()
+        with open(password, "w") as f:
+            f.write("another password\n")
+        not_signed = os.path.join(temp, "wrong.exe")
+        wrong = run(["sh", script, args.exe, not_signed],
+                    env=clean_environment(SIGN_PKCS12=p12, SIGN_PASSWORD_FILE=password))
+        results.append(("PKCS#12 with a wrong password: not signed",
+                        wrong.returncode != 0 and not os.path.exists(not_signed)))
 
     # Before any build: `make sign` without a certificate stops at its first line.
     bare = run(["make", "--no-print-directory", "-C", args.source, "sign"],
