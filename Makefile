@@ -1,5 +1,5 @@
 # Two commands do everything on a fresh Debian machine: `make demo` and `make test`.
-.PHONY: all setup build build-host build-windows test demo bench fuzz fuzz-build format clean
+.PHONY: all setup build build-host build-windows test demo bench sign fuzz fuzz-build format clean
 
 BUILD_TYPE ?= Release
 WINDOWS_BUILD_TYPE ?= MinSizeRel
@@ -35,6 +35,14 @@ test: build
 demo: build-windows
 	@sh scripts/can_run_32bit.sh require $(CAN_RUN_32BIT) "make demo"
 	sh demo/run_demo.sh build/windows
+
+# Signs a copy of launcher.exe (Authenticode, SHA-256) into build/windows/launcher.signed.exe;
+# without a certificate it says what it needs, before building anything.
+export SIGN_PKCS12 SIGN_PASSWORD_FILE SIGN_CERT SIGN_KEY SIGN_TIMESTAMP_URL
+sign:
+	@sh scripts/sign.sh --check
+	$(MAKE) build-windows
+	sh scripts/sign.sh build/windows/launcher.exe build/windows/launcher.signed.exe
 
 # Speed, processor share, memory and size of launcher.exe under Wine, printed as a table.
 bench: build-windows

@@ -5,14 +5,37 @@
 #include "launcher/launch_sequence.h"
 #include "platform/win32_error_handling.h"
 
+#include <windows.h>
+
 namespace platform {
 
+// The launcher is typically run from a Downloads folder, where a planted DLL must not be
+// loaded. Vista and Windows 7 without KB2533623 lack SetDefaultDllDirectories; there only the
+// current folder can be taken out of the search, not the program's own folder.
+void HardenProcess() {
+  ::HeapSetInformation(nullptr, HeapEnableTerminationOnCorruption, nullptr, 0);
+  using SetDefaultDllDirectoriesCall = BOOL(WINAPI*)(DWORD);
+  const auto setDefaultDllDirectories =
+      reinterpret_cast<SetDefaultDllDirectoriesCall>(reinterpret_cast<void*>(
+          ::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories")));
+  if (setDefaultDllDirectories == nullptr ||
+      !setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32))
+    ::SetDllDirectoryW(L"");
+}
+
+namespace {
+
+// Out of line: the run's frame returns, so its stack guard is checked, which it would never be
+// inside the entry's frame or a frame that ends in ExitProcess.
+__attribute__((noinline)) std::int32_t RunWithHandler(Platform& os) {
+  const TopLevelErrorHandler handler(os);
+  return launcher::RunLauncher(os);
+}
+
+}  // namespace
+
 void RunLauncherProcess(Platform& os) {
-  std::int32_t status;
-  {
-    const TopLevelErrorHandler handler(os);
-    status = launcher::RunLauncher(os);
-  }
+  const std::int32_t status = RunWithHandler(os);
   os.ExitProcess(static_cast<UINT>(status));
   std::abort();  // ExitProcess does not return
 }

@@ -6,6 +6,10 @@
 
 namespace platform {
 
+// Hardening that needs no result: the heap ends the process on corruption, and DLLs come from
+// System32 only where Windows allows it, else at least not from the current folder.
+void HardenProcess();
+
 [[noreturn]] void RunLauncherProcess(Platform& os);
 
 }  // namespace platform

@@ -2,10 +2,57 @@
 // the verbose terminate handler (with its demangler) and the library's throwers of standard
 // exceptions (with their strings). Linked into the executables directly, so that they are
 // chosen before the runtime's own definitions are looked for.
+#include "platform/win32_runtime.h"
+
 #include "launcher/errors.h"
 
+#include <windows.h>
+
+#include <cstdint>
 #include <cstdlib>
 #include <new>
+
+// Stack protection with no runtime library behind it: the library's guard would import the
+// Crypt API and seed itself before the entry runs. The value before seeding only serves frames
+// that end before it.
+extern "C" {
+__attribute__((used)) std::uint32_t __stack_chk_guard = 0x5EB7A300;
+
+// A smashed stack cannot be trusted to run the error report or any clean-up: the process ends
+// at once, with the status Windows uses for an overrun stack buffer.
+[[noreturn]] __attribute__((used, externally_visible, noinline, no_stack_protector)) void
+__stack_chk_fail() {
+  ::TerminateProcess(::GetCurrentProcess(), 0xC0000409);
+  __builtin_unreachable();
+}
+}
+
+namespace platform {
+
+void SeedStackGuard() {
+  FILETIME time;
+  ::GetSystemTimeAsFileTime(&time);
+  LARGE_INTEGER counter;
+  ::QueryPerformanceCounter(&counter);
+  const std::uint32_t sources[] = {
+      time.dwLowDateTime,
+      time.dwHighDateTime,
+      counter.LowPart,
+      static_cast<std::uint32_t>(counter.HighPart),
+      ::GetTickCount(),
+      ::GetCurrentProcessId(),
+      ::GetCurrentThreadId(),
+      static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&counter))};
+  std::uint32_t guard = __stack_chk_guard;
+  for (const std::uint32_t source : sources) {
+    guard = (guard ^ source) * 0x9E3779B1u;
+    guard ^= guard >> 15;
+  }
+  // A zero low byte stops an overflow by a string copy short of the rest of the guard.
+  __stack_chk_guard = (guard & 0xFFFFFF00u) | 0x100u;
+}
+
+}  // namespace platform
 
 namespace __gnu_cxx {
 // The launcher installs its own terminate handler; this one is never in place.

@@ -24,7 +24,7 @@ dpkg_query=${bin}dpkg-query
 need=""
 have() { "$dpkg_query" -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 for pkg in make cmake g++ libgtest-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 \
-           wine wine32:i386 xvfb python3 $fuzz; do
+           wine wine32:i386 xvfb python3 osslsigncode openssl $fuzz; do
   have "$pkg" || need="$need $pkg"
 done
 [ -z "$need" ] && exit 0

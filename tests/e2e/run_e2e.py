@@ -4,7 +4,8 @@ throwaway 32-bit prefix, with a stub standing in for vc_redist.x86.exe.
 
 usage: run_e2e.py --launcher build/windows/launcher.exe --helpers build/windows/tests/e2e
                   [--faults build/windows/tests/faults/launcher_faults.exe]
-                  [--group registry|install|window|errors|hostile ...] [--only SUBSTRING]
+                  [--group registry|install|window|errors|hostile|signed ...]
+                  [--only SUBSTRING]
 """
 
 import argparse
@@ -390,18 +391,43 @@ def installer_missing(lab, launcher, slug):
     return "the one in the working folder not run, no debug output, exit 0"
 
 
+def project_version():
+    """The version that CMakeLists.txt gives the project, as a.b.c.0."""
+    root = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+    with open(os.path.join(root, "CMakeLists.txt")) as f:
+        return re.search(r"project\(launcher VERSION (\d+\.\d+\.\d+)", f.read())[1] + ".0"
+
+
 @scenario("install", "version resource read by Windows")
 def version_resource(lab, launcher, slug):
     case = Case(lab, launcher, slug, installer=False)
     lines = lab.poke(0, "version:" + case.exe)
-    check(lines[0] == "version file=1.0.0.0 product=14.34.31931.0", lines[0])
+    version = project_version()
+    check(lines[0] == f"version file={version} product={version}", lines[0])
     strings = {name: bytes.fromhex(value).decode("cp1252")
                for name, value in (line.split("=", 1) for line in lines[1:])}
     check(strings["OriginalFilename"] == "launcher.exe", f"{strings}")
-    check(strings["ProductVersion"] == "14.34.31931", f"{strings}")
+    check(strings["FileVersion"] == strings["ProductVersion"] == version, f"{strings}")
+    check("14.34.31931" in strings["FileDescription"], f"{strings}")
     check(all(strings[name] for name in ("ProductName", "FileDescription", "FileVersion")),
           f"empty strings in {strings}")
     return f"{strings['ProductName']!r} {strings['FileVersion']}, from {strings['OriginalFilename']}"
+
+
+@scenario("signed", "signed copy: installs a missing runtime")
+def signed_copy(lab, launcher, slug):
+    with open(launcher, "rb") as f:
+        data = f.read()
+    header = struct.unpack_from("<I", data, 0x3C)[0]
+    check(struct.unpack_from("<II", data, header + 24 + 96 + 8 * 4)[1] > 0,
+          f"{launcher} carries no signature")
+    lab.registry(uninstall_state())
+    case = Case(lab, launcher, slug)
+    try:
+        expect_installer_run(case, case.start(exit_code=1603), 1603)
+    finally:
+        case.close()
+    return "installer started once with the right command line, debug line ending in 1603, exit 0"
 
 
 def window_info(lab, pid):
@@ -869,7 +895,7 @@ def main():
     parser.add_argument("--helpers", required=True, help="folder of the built helper programs")
     parser.add_argument("--faults", help="launcher_faults.exe, for the errors group")
     parser.add_argument("--group", action="append",
-                        choices=["registry", "install", "window", "errors", "hostile"])
+                        choices=["registry", "install", "window", "errors", "hostile", "signed"])
     parser.add_argument("--only", help="run the scenarios whose name contains this text")
     parser.add_argument("--machine-file", help="where the build recorded whether this machine "
                         "runs 32-bit programs (scripts/can_run_32bit.sh probe)")
@@ -883,7 +909,7 @@ def main():
 
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
     chosen = [(g, n, f) for g, n, f in SCENARIOS
-              if (not options.group or g in options.group)
+              if (g in options.group if options.group else g != "signed")  # needs a signed copy
               and (not options.only or options.only in n)]
     if not FAULTS_EXE and any(g == "errors" for g, _, _ in chosen):
         sys.exit("the errors group needs --faults")

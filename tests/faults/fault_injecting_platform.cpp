@@ -3,6 +3,7 @@
 // watch the error handling that the shipped program cannot be made to reach. Never shipped.
 #include "platform/win32_entry.h"
 #include "platform/win32_platform.h"
+#include "platform/win32_runtime.h"
 
 #include "launcher/errors.h"
 
@@ -84,7 +85,10 @@ class FaultInjectingPlatform final : public Win32Platform {
 }  // namespace
 }  // namespace platform
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+// Started like the shipped program.
+__attribute__((no_stack_protector)) int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  platform::SeedStackGuard();
+  platform::HardenProcess();
   const char* fault = std::getenv("LAUNCHER_TEST_FAULT");
   platform::FaultInjectingPlatform os(fault ? fault : "");
   platform::RunLauncherProcess(os);

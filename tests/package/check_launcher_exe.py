@@ -1,18 +1,28 @@
 #!/usr/bin/env python3
-"""Facts about the shipped launcher.exe that an administrator relies on, read from the PE file:
-size, imported DLLs, ASLR/DEP, manifest, version resource, string texts, and a reproducible
-build. Prints one line per check and `N passed, M failed`."""
+"""Facts about the shipped launcher.exe that an administrator and a hardening scanner rely on,
+read from the PE file: size, imports, header flags and versions, relocations, sections,
+manifest, version resource, string texts, stack protection, and a reproducible build. Prints
+one line per check and `N passed, M failed`. `--self-test` shows instead that each check fails
+on a copy of the file with the fault it looks for."""
 import argparse
 import os
+import re
 import struct
 import subprocess
 import sys
 import tempfile
+import xml.etree.ElementTree as ElementTree
 
 MAX_SIZE = 100 * 1024
 ALLOWED_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "shell32.dll", "msvcrt.dll"}
-DYNAMIC_BASE, NX_COMPAT = 0x40, 0x100
+RELOCS_STRIPPED = 0x1
+DYNAMIC_BASE, NX_COMPAT, NO_SEH, TERMINAL_SERVER_AWARE = 0x40, 0x100, 0x400, 0x8000
+GUI_SUBSYSTEM = 2
+CODE, EXECUTE, WRITE = 0x20, 0x20000000, 0x80000000
+RELOCATIONS, LOAD_CONFIG = 5, 10
 RT_STRING, RT_VERSION, RT_MANIFEST = 6, 16, 24
+ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
+WINDOWS_SETTINGS = "{http://schemas.microsoft.com/SMI/2005/WindowsSettings}"
 
 
 class PeFile:
@@ -22,14 +32,21 @@ class PeFile:
         if data[pe:pe + 4] != b"PE\0\0":
             raise ValueError("not a PE file")
         count, self.timestamp = struct.unpack_from("<HI", data, pe + 6)
-        optional_size = struct.unpack_from("<H", data, pe + 20)[0]
+        optional_size, self.characteristics = struct.unpack_from("<HH", data, pe + 20)
         optional = pe + 24
-        self.dll_characteristics = struct.unpack_from("<H", data, optional + 70)[0]
+        self.image_base = struct.unpack_from("<I", data, optional + 28)[0]
+        self.os_version = struct.unpack_from("<HH", data, optional + 40)
+        self.subsystem_version = struct.unpack_from("<HH", data, optional + 48)
+        self.subsystem, self.dll_characteristics = struct.unpack_from("<HH", data, optional + 68)
         directories = struct.unpack_from("<I", data, optional + 92)[0]
         self.directories = [struct.unpack_from("<II", data, optional + 96 + 8 * i)
                             for i in range(directories)]
-        self.sections = [struct.unpack_from("<8xIIII", data, optional + optional_size + 40 * i)
+        headers = optional + optional_size
+        self.sections = [struct.unpack_from("<8xIIII", data, headers + 40 * i)
                          for i in range(count)]
+        self.section_headers = headers
+        self.section_flags = [struct.unpack_from("<I", data, headers + 40 * i + 36)[0]
+                              for i in range(count)]
 
     def offset(self, rva):
         for virtual_size, address, raw_size, raw_offset in self.sections:
@@ -42,15 +59,46 @@ class PeFile:
         return self.data[start:self.data.index(b"\0", start)].decode("ascii")
 
     def imports(self):
+        """{DLL: [imported function names]}"""
         rva, _ = self.directories[1]
-        names, at = [], self.offset(rva)
+        found, at = {}, self.offset(rva)
         while any(self.data[at:at + 20]):
-            names.append(self.c_string(struct.unpack_from("<I", self.data, at + 12)[0]))
+            lookup, _, _, name, thunks = struct.unpack_from("<5I", self.data, at)
+            entry, functions = self.offset(lookup or thunks), []
+            while entry_rva := struct.unpack_from("<I", self.data, entry)[0]:
+                if not entry_rva & 0x80000000:  # by name, not by ordinal
+                    functions.append(self.c_string(entry_rva + 2))
+                entry += 4
+            found[self.c_string(name)] = functions
             at += 20
-        return names
+        return found
+
+    def relocations(self):
+        """RVAs of the 32-bit addresses that the loader adjusts."""
+        rva, size = self.directories[RELOCATIONS] if len(self.directories) > RELOCATIONS else (0, 0)
+        found, at = [], self.offset(rva) if size else 0
+        while size and at < self.offset(rva) + size:
+            page, block = struct.unpack_from("<II", self.data, at)
+            for i in range(8, block, 2):
+                entry = struct.unpack_from("<H", self.data, at + i)[0]
+                if entry >> 12 == 3:  # IMAGE_REL_BASED_HIGHLOW
+                    found.append(page + (entry & 0xFFF))
+            at += block or size
+        return found
+
+    def calls_to(self, address):
+        """How many direct calls (E8 rel32) in code sections go to this address."""
+        found = 0
+        for (size, start, _, raw), flags in zip(self.sections, self.section_flags):
+            if flags & CODE:
+                code = self.data[raw:raw + size]
+                found += sum(1 for at in range(len(code) - 4) if code[at] == 0xE8
+                             and self.image_base + start + at + 5
+                             + struct.unpack_from("<i", code, at + 1)[0] == address)
+        return found
 
     def resources(self):
-        """{(type, id): bytes}, first language of each."""
+        """{(type, id): (file offset, size)}, first language of each."""
         base = self.offset(self.directories[2][0])
 
         def entries(directory):
@@ -64,12 +112,16 @@ class PeFile:
             for name, names in entries(kinds & 0x7FFFFFFF):
                 _, language = next(entries(names & 0x7FFFFFFF))
                 rva, size = struct.unpack_from("<II", self.data, base + language)
-                found[(kind, name)] = self.data[self.offset(rva):self.offset(rva) + size]
+                found[(kind, name)] = (self.offset(rva), size)
         return found
 
+    def resource(self, kind, name):
+        at, size = self.resources().get((kind, name), (0, 0))
+        return self.data[at:at + size]
 
-def string_resource(resources, string_id):
-    block = resources.get((RT_STRING, string_id // 16 + 1), b"")
+
+def string_resource(pe, string_id):
+    block = pe.resource(RT_STRING, string_id // 16 + 1)
     at = 0
     for index in range(16):
         length = struct.unpack_from("<H", block, at)[0]
@@ -80,60 +132,231 @@ def string_resource(resources, string_id):
     return None
 
 
-def rebuild(source, toolchain, build_type):
+def version_info(block):
+    """The version resource's fixed (file, product) versions and its strings, each string with
+    the NULs it holds: {key: text}."""
+    def node(at):
+        length, value_length, is_text = struct.unpack_from("<HHH", block, at)
+        key_end = at + 6
+        while block[key_end:key_end + 2] != b"\0\0":
+            key_end += 2
+        value = (key_end + 2 + 3) & ~3
+        value_end = value + value_length * (2 if is_text else 1)
+        children, child = [], (value_end + 3) & ~3
+        while child < at + length:
+            children.append(node(child))
+            child = (child + children[-1][3] + 3) & ~3
+        return block[at + 6:key_end].decode("utf-16-le"), block[value:value_end], children, length
+
+    _, fixed, children, _ = node(0)
+    ms_file, ls_file, ms_product, ls_product = struct.unpack_from("<4I", fixed, 8)
+    dotted = [f"{ms >> 16}.{ms & 0xFFFF}.{ls >> 16}.{ls & 0xFFFF}"
+              for ms, ls in ((ms_file, ls_file), (ms_product, ls_product))]
+    strings = {key: value.decode("utf-16-le")
+               for name, _, tables, _ in children if name == "StringFileInfo"
+               for _, _, entries, _ in tables for key, value, _, _ in entries}
+    return tuple(dotted), strings
+
+
+def manifest_facts(manifest):
+    """(requestedExecutionLevel attribute sets, assembly version, dpiAware texts)."""
+    root = ElementTree.fromstring(manifest)
+    local = lambda element: element.tag.rsplit("}", 1)[-1]  # noqa: E731
+    levels = [element.attrib for element in root.iter()
+              if local(element) == "requestedExecutionLevel"]
+    identity = next((element for element in root.iter() if local(element) == "assemblyIdentity"),
+                    None)
+    dpi = [element.text for element in root.iter(WINDOWS_SETTINGS + "dpiAware")]
+    return levels, identity.get("version") if identity is not None else None, dpi
+
+
+def failure_routine_from_map(path):
+    """The address of __stack_chk_fail, and whether the runtime's stack protection is linked."""
+    with open(path) as link_map:
+        text = link_map.read()
+    found = re.search(r"^\s+0x([0-9a-f]+)\s+__stack_chk_fail$", text, re.M)
+    return (int(found[1], 16) if found else None), "libssp" in text
+
+
+def checks(data, expected, link_map=None):
+    """[(name, passed)] for one launcher.exe; `expected` holds version, company and copyright."""
+    pe = PeFile(data)
+    imports = pe.imports()
+    functions = [name for names in imports.values() for name in names]
+    try:
+        levels, assembly_version, dpi = manifest_facts(pe.resource(RT_MANIFEST, 1))
+    except ElementTree.ParseError:
+        levels, assembly_version, dpi = None, None, None
+    versions, strings = version_info(pe.resource(RT_VERSION, 1))
+    version = expected["version"]
+    found = [
+        (f"size <= {MAX_SIZE}: {len(data)} bytes", len(data) <= MAX_SIZE),
+        (f"imports only system DLLs: {sorted(imports)}",
+         {name.lower() for name in imports} <= ALLOWED_DLLS),
+        ("imports no Crypt API (the runtime's stack guard is not linked)",
+         not any(name.startswith("Crypt") for name in functions)),
+        ("imports HeapSetInformation and SetDllDirectoryW",
+         {"HeapSetInformation", "SetDllDirectoryW"} <= set(functions)),
+        ("DYNAMIC_BASE and NX_COMPAT",
+         pe.dll_characteristics & (DYNAMIC_BASE | NX_COMPAT) == DYNAMIC_BASE | NX_COMPAT),
+        (f"relocations-stripped flag clear, relocations: {len(pe.relocations())}",
+         len(pe.relocations()) > 0 and not pe.characteristics & RELOCS_STRIPPED),
+        (f"subsystem GUI: {pe.subsystem}", pe.subsystem == GUI_SUBSYSTEM),
+        ("Terminal-Server-aware", bool(pe.dll_characteristics & TERMINAL_SERVER_AWARE)),
+        (f"subsystem and OS version 6.0: {pe.subsystem_version}, {pe.os_version}",
+         pe.subsystem_version == pe.os_version == (6, 0)),
+        ("no section both writable and executable",
+         not any(flags & WRITE and flags & (EXECUTE | CODE) for flags in pe.section_flags)),
+        ("NO_SEH clear and no Load-Config directory, so frame-based handlers run",
+         not pe.dll_characteristics & NO_SEH and pe.directories[LOAD_CONFIG] == (0, 0)),
+        ("no link time stamp", pe.timestamp == 0),
+        (f"manifest is XML with one requestedExecutionLevel asInvoker: {levels}",
+         levels is not None and len(levels) == 1 and levels[0].get("level") == "asInvoker"
+         and levels[0].get("uiAccess", "false") == "false"),
+        (f"manifest assembly version {version} and dpiAware: {assembly_version}, {dpi}",
+         assembly_version == version and dpi == ["true"]),
+        ("manifest names Vista to Windows 10/11, no common-controls dependency",
+         all(guid in data for guid in (b"e2011457-1546-43c5-a5fe-008deee3d3f0",
+                                       b"8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a"))
+         and b"Common-Controls" not in pe.resource(RT_MANIFEST, 1)),
+        (f"file and product version {version}: {versions}", versions == (version, version)),
+        ("version strings: " + ", ".join(f"{key}={value!r}" for key, value in strings.items()),
+         strings.get("FileVersion") == strings.get("ProductVersion") == version + "\0"
+         and strings.get("CompanyName") == expected["company"] + "\0"
+         and strings.get("LegalCopyright") == expected["copyright"] + "\0"
+         and "14.34.31931" in strings.get("FileDescription", "")
+         and strings.get("OriginalFilename") == "launcher.exe\0"),
+        ("every version string ends in exactly one NUL",
+         bool(strings) and all(value.index("\0") == len(value) - 1
+                               for value in strings.values() if "\0" in value)
+         and all(value.endswith("\0") for value in strings.values())),
+        ("texts decoded from Windows-1252",
+         string_resource(pe, 101) == "Echec à l'obtention des données pour '%s'"
+         and string_resource(pe, 100) == "Erreur lors de l'installation : "),
+    ]
+    if link_map:
+        failure, runtime_linked = failure_routine_from_map(link_map)
+        calls = pe.calls_to(failure) if failure else 0
+        found.append((f"stack protection, the runtime's not linked: {calls} functions check the "
+                      "guard (calls to __stack_chk_fail, at its address in the link map)",
+                      calls > 0 and not runtime_linked))
+    return found
+
+
+def rebuild(source, toolchain, build_type, defines):
     with tempfile.TemporaryDirectory() as temp:
         build = os.path.join(temp, "build")
         for command in (["cmake", "-S", source, "-B", build, f"-DCMAKE_BUILD_TYPE={build_type}",
-                         f"-DCMAKE_TOOLCHAIN_FILE={toolchain}"],
+                         f"-DCMAKE_TOOLCHAIN_FILE={toolchain}"] + [f"-D{d}" for d in defines],
                         ["cmake", "--build", build, "--target", "launcher", "-j", "2"]):
             subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
         with open(os.path.join(build, "launcher.exe"), "rb") as exe:
             return exe.read()
 
 
+# Self-test: copies of the file, each with one fault, and the check that must catch it.
+
+def set_field(offset_of, fmt, change):
+    def mutate(data, pe):
+        at = offset_of(data, pe)
+        struct.pack_into(fmt, data, at, change(struct.unpack_from(fmt, data, at)[0]))
+    return mutate
+
+
+def optional_header(field):
+    return lambda data, pe: struct.unpack_from("<I", data, 0x3C)[0] + 24 + field
+
+
+def strip_relocations(data, pe):
+    header = struct.unpack_from("<I", data, 0x3C)[0]
+    struct.pack_into("<H", data, header + 22, pe.characteristics | RELOCS_STRIPPED)
+    struct.pack_into("<II", data, header + 24 + 96 + 8 * RELOCATIONS, 0, 0)
+
+
+def comment_out_execution_level(data, pe):
+    """The element becomes a comment of the same length; its text stays in the file."""
+    at, size = pe.resources()[(RT_MANIFEST, 1)]
+    manifest = bytes(data[at:at + size])
+    start = manifest.index(b"<requestedExecutionLevel")
+    end = manifest.index(b"/>", start) + 2
+    data[at + start:at + end] = b"<!--" + manifest[start + 4:end - 3] + b"-->"
+
+
+def double_a_nul(data, pe):
+    """LegalCopyright's last character becomes a second NUL."""
+    at, size = pe.resources()[(RT_VERSION, 1)]
+    text = version_info(pe.resource(RT_VERSION, 1))[1]["LegalCopyright"].encode("utf-16-le")
+    value = data.index(text, data.index("LegalCopyright".encode("utf-16-le"), at, at + size))
+    data[value + len(text) - 4:value + len(text) - 2] = b"\0\0"
+
+
+def load_config(data, pe):
+    header = struct.unpack_from("<I", data, 0x3C)[0]
+    struct.pack_into("<II", data, header + 24 + 96 + 8 * LOAD_CONFIG, pe.sections[1][1], 0x48)
+
+
+MUTATIONS = [
+    ("relocations stripped", strip_relocations, "relocations-stripped flag clear"),
+    ("requestedExecutionLevel commented out", comment_out_execution_level, "manifest is XML"),
+    ("console subsystem", set_field(optional_header(68), "<H", lambda _: 3), "subsystem GUI"),
+    ("not Terminal-Server-aware", set_field(optional_header(70), "<H", lambda v: v & ~0x8000),
+     "Terminal-Server-aware"),
+    ("subsystem version 4.0", set_field(optional_header(48), "<H", lambda _: 4),
+     "subsystem and OS version"),
+    ("NO_SEH set", set_field(optional_header(70), "<H", lambda v: v | NO_SEH), "NO_SEH clear"),
+    ("a Load-Config directory", load_config, "NO_SEH clear"),
+    ("first section writable", set_field(
+        lambda data, pe: pe.section_headers + 36, "<I", lambda v: v | WRITE), "no section both"),
+    ("a doubled NUL in LegalCopyright", double_a_nul, "every version string"),
+]
+
+
+def self_test(data, expected, link_map):
+    """Each mutated copy must fail its check, which the file itself passes."""
+    original = dict(checks(data, expected, link_map))
+    failed = 0
+    for name, mutate, check_name in MUTATIONS:
+        copy = bytearray(data)
+        mutate(copy, PeFile(data))
+        caught = [check for check, ok in checks(bytes(copy), expected) if not ok]
+        ok = (any(check.startswith(check_name) for check in caught)
+              and all(passed for check, passed in original.items() if check.startswith(check_name)))
+        print(("PASS " if ok else "FAIL ") + f"a copy with {name} fails: {caught}")
+        failed += not ok
+    print(f"{len(MUTATIONS) - failed} passed, {failed} failed")
+    return 1 if failed else 0
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("exe")
+    parser.add_argument("--version", required=True, help="expected, as a.b.c.d")
+    parser.add_argument("--company", required=True, help="expected CompanyName")
+    parser.add_argument("--copyright", required=True, help="expected LegalCopyright")
+    parser.add_argument("--map", help="the link map of the stripped program")
+    parser.add_argument("--self-test", action="store_true")
     parser.add_argument("--rebuild-from", help="source tree to build again and compare")
     parser.add_argument("--toolchain")
     parser.add_argument("--build-type", default="MinSizeRel")
+    parser.add_argument("--define", action="append", default=[],
+                        help="NAME=VALUE given to the rebuild's CMake, as to the build's")
     args = parser.parse_args()
     with open(args.exe, "rb") as exe:
         data = exe.read()
-    pe = PeFile(data)
-    resources = pe.resources()
-    manifest = resources.get((RT_MANIFEST, 1), b"")
-    version = resources.get((RT_VERSION, 1), b"")
+    expected = {"version": args.version, "company": args.company, "copyright": args.copyright}
+    if args.self_test:
+        return self_test(data, expected, args.map)
 
-    checks = [
-        (f"size {len(data)} bytes <= {MAX_SIZE}", len(data) <= MAX_SIZE),
-        (f"imports {sorted(pe.imports())} only system DLLs",
-         {name.lower() for name in pe.imports()} <= ALLOWED_DLLS),
-        ("DYNAMIC_BASE and NX_COMPAT",
-         pe.dll_characteristics & (DYNAMIC_BASE | NX_COMPAT) == DYNAMIC_BASE | NX_COMPAT),
-        ("no link time stamp", pe.timestamp == 0),
-        ("manifest asks to run as invoker", b'level="asInvoker"' in manifest),
-        ("manifest names Vista to Windows 10/11",
-         all(guid in manifest for guid in (b"e2011457-1546-43c5-a5fe-008deee3d3f0",
-                                           b"8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a"))),
-        ("manifest has no common-controls dependency", b"Common-Controls" not in manifest),
-        ("version resource names the product and the file",
-         all(field.encode("utf-16-le") in version
-             for field in ("ProductName", "FileDescription", "FileVersion",
-                           "OriginalFilename", "launcher.exe"))),
-        ("texts decoded from Windows-1252",
-         string_resource(resources, 101) == "Echec à l'obtention des données pour '%s'"
-         and string_resource(resources, 100) == "Erreur lors de l'installation : "),
-    ]
+    found = checks(data, expected, args.map)
     if args.rebuild_from:
-        again = rebuild(args.rebuild_from, args.toolchain, args.build_type)
-        checks.append(("a second build from the same sources is byte-identical", again == data))
+        again = rebuild(args.rebuild_from, args.toolchain, args.build_type, args.define)
+        found.append(("a second build from the same sources is byte-identical", again == data))
 
     failed = 0
-    for name, ok in checks:
+    for name, ok in found:
         print(("PASS " if ok else "FAIL ") + name)
         failed += not ok
-    print(f"{len(checks) - failed} passed, {failed} failed")
+    print(f"{len(found) - failed} passed, {failed} failed")
     return 1 if failed else 0
 
 

@@ -1,0 +1,10 @@
+// The stack-protection guard of the shipped and test programs (defined in win32_runtime.cpp).
+#pragma once
+
+namespace platform {
+
+// Gives the guard this process's own value. Called first thing at the entry, from a frame that
+// has no guard check of its own: a protected frame live across the change would fail its check.
+__attribute__((no_stack_protector)) void SeedStackGuard();
+
+}  // namespace platform

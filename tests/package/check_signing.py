@@ -1,0 +1,170 @@
+#!/usr/bin/env python3
+"""`make sign` and its script, with throwaway certificates made here: each way of giving the
+certificate signs a copy that osslsigncode verifies against that certificate and no other, and
+whose signature removed gives back the unsigned file byte for byte; without a certificate
+`make sign` says what it needs and fails. Prints one line per check and `N passed, M failed`.
+
+usage: check_signing.py LAUNCHER_EXE --source DIR [--keep SIGNED_COPY]"""
+import argparse
+import hashlib
+import http.server
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+
+SIGN_VARIABLES = ("SIGN_PKCS12", "SIGN_PASSWORD_FILE", "SIGN_CERT", "SIGN_KEY",
+                  "SIGN_TIMESTAMP_URL")
+
+
+def run(command, env=None, **kwargs):
+    return subprocess.run(command, env=env, capture_output=True, text=True, **kwargs)
+
+
+def make_certificate(folder, name):
+    """A self-signed code-signing certificate and its unencrypted key: (cert, key)."""
+    cert, key = os.path.join(folder, name + ".pem"), os.path.join(folder, name + ".key")
+    run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+         "-subj", f"/CN=Throwaway {name}", "-keyout", key, "-out", cert,
+         "-addext", "keyUsage=critical,digitalSignature",
+         "-addext", "extendedKeyUsage=codeSigning"], check=True)
+    return cert, key
+
+
+def timestamp_authority(folder):
+    """A local RFC 3161 server answering with `openssl ts`: (server, its certificate)."""
+    cert, key = os.path.join(folder, "tsa.pem"), os.path.join(folder, "tsa.key")
+    run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+         "-subj", "/CN=Throwaway timestamp authority", "-keyout", key, "-out", cert,
+         "-addext", "keyUsage=critical,digitalSignature",
+         "-addext", "extendedKeyUsage=critical,timeStamping"], check=True)
+    config = os.path.join(folder, "tsa.cnf")
+    with open(config, "w") as f:
+        f.write(f"[tsa]\ndefault_tsa = one\n[one]\nserial = {folder}/tsa-serial\n"
+                "signer_digest = sha256\ndefault_policy = 1.2.3.4.1\ndigests = sha256\n"
+                "ess_cert_id_alg = sha256\n")
+
+    class Answer(http.server.BaseHTTPRequestHandler):
+        def do_POST(self):
+            query = os.path.join(folder, "query.der")
+            with open(query, "wb") as f:
+                f.write(self.rfile.read(int(self.headers["Content-Length"])))
+            reply = subprocess.run(
+                ["openssl", "ts", "-reply", "-config", config, "-queryfile", query,
+                 "-inkey", key, "-signer", cert, "-out", "/dev/stdout"], capture_output=True)
+            self.send_response(200 if reply.returncode == 0 else 500)
+            self.send_header("Content-Type", "application/timestamp-reply")
+            self.send_header("Content-Length", str(len(reply.stdout)))
+            self.end_headers()
+            self.wfile.write(reply.stdout)
+
+        def log_message(self, *_):
+            pass
+
+    server = http.server.HTTPServer(("127.0.0.1", 0), Answer)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server, cert
+
+
+def clean_environment(**sign):
+    env = {k: v for k, v in os.environ.items() if k not in SIGN_VARIABLES}
+    env.update(sign)
+    return env
+
+
+def digest(path):
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
+def security_directory(path):
+    """(offset, size) of the certificate table, (0, 0) in an unsigned file."""
+    with open(path, "rb") as f:
+        data = f.read()
+    header = int.from_bytes(data[0x3C:0x40], "little")
+    at = header + 24 + 96 + 8 * 4
+    return int.from_bytes(data[at:at + 4], "little"), int.from_bytes(data[at + 4:at + 8], "little")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("exe")
+    parser.add_argument("--source", required=True, help="the source tree, for make and the script")
+    parser.add_argument("--keep", help="where to leave a signed copy for the end-to-end case")
+    args = parser.parse_args()
+    script = os.path.join(args.source, "scripts", "sign.sh")
+    unsigned = digest(args.exe)
+    results = []
+
+    with tempfile.TemporaryDirectory() as temp:
+        signer_cert, signer_key = make_certificate(temp, "signer")
+        stranger_cert, _ = make_certificate(temp, "stranger")
+        password = os.path.join(temp, "password.txt")
+        with open(password, "w") as f:
+            f.write("throwaway password\n")
+        p12 = os.path.join(temp, "signer.p12")
+        run(["openssl", "pkcs12", "-export", "-in", signer_cert, "-inkey", signer_key,
+             "-out", p12, "-passout", "file:" + password], check=True)
+
+        server, tsa_cert = timestamp_authority(temp)
+        tsa_url = f"http://127.0.0.1:{server.server_address[1]}"
+        ways = [("PKCS#12 with a password file",
+                 dict(SIGN_PKCS12=p12, SIGN_PASSWORD_FILE=password)),
+                ("certificate and key", dict(SIGN_CERT=signer_cert, SIGN_KEY=signer_key)),
+                ("certificate, key and timestamp",
+                 dict(SIGN_CERT=signer_cert, SIGN_KEY=signer_key, SIGN_TIMESTAMP_URL=tsa_url))]
+        for index, (way, sign) in enumerate(ways):
+            signed = os.path.join(temp, f"signed{index}.exe")
+            stripped = os.path.join(temp, f"stripped{index}.exe")
+            signing = run(["sh", script, args.exe, signed], env=clean_environment(**sign))
+            ok = run(["osslsigncode", "verify", "-in", signed, "-CAfile", signer_cert,
+                      "-TSA-CAfile", tsa_cert])
+            timestamped = "Timestamp Server Signature verification: ok" in ok.stdout
+            other = run(["osslsigncode", "verify", "-in", signed, "-CAfile", stranger_cert])
+            run(["osslsigncode", "remove-signature", "-in", signed, "-out", stripped])
+            results += [
+                (f"{way}: signed, certificate table {security_directory(signed)}",
+                 signing.returncode == 0 and security_directory(signed)[1] > 0),
+                (f"{way}: verifies against the signing certificate",
+                 ok.returncode == 0 and "Signature verification: ok" in ok.stdout
+                 and "Subject: /CN=Throwaway signer" in ok.stdout),
+                (f"{way}: timestamped {timestamped}, as asked",
+                 timestamped == ("SIGN_TIMESTAMP_URL" in sign)),
+                (f"{way}: does not verify against another certificate", other.returncode != 0),
+                (f"{way}: signature removed gives back the unsigned file byte for byte",
+                 os.path.exists(stripped) and digest(stripped) == unsigned),
+            ]
+            if args.keep and index == 0 and signing.returncode == 0:
+                shutil.copyfile(signed, args.keep)
+        server.shutdown()
+        with open(password, "w") as f:
+            f.write("another password\n")
+        not_signed = os.path.join(temp, "wrong.exe")
+        wrong = run(["sh", script, args.exe, not_signed],
+                    env=clean_environment(SIGN_PKCS12=p12, SIGN_PASSWORD_FILE=password))
+        results.append(("PKCS#12 with a wrong password: not signed",
+                        wrong.returncode != 0 and not os.path.exists(not_signed)))
+
+    # Before any build: `make sign` without a certificate stops at its first line.
+    bare = run(["make", "--no-print-directory", "-C", args.source, "sign"],
+               env=clean_environment())
+    results += [
+        ("make sign without a certificate fails and says what it needs",
+         bare.returncode != 0 and "SIGN_PKCS12=" in bare.stderr and "SIGN_CERT=" in bare.stderr
+         and "SIGN_TIMESTAMP_URL=" in bare.stderr and "cmake" not in bare.stdout),
+        ("launcher.exe itself stays unsigned and unchanged",
+         digest(args.exe) == unsigned and security_directory(args.exe) == (0, 0)),
+    ]
+
+    failed = 0
+    for name, ok in results:
+        print(("PASS " if ok else "FAIL ") + name)
+        failed += not ok
+    print(f"{len(results) - failed} passed, {failed} failed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
