@@ -19,6 +19,7 @@ using namespace platform;
 using namespace win;
 
 std::int32_t ExitStatus = 0;
+bool MainRoutineRunning = false;
 
 std::u16string GetExecutablePath(Platform& os) {
   std::u16string path(kExecutablePathBufferSize, u'\0');
@@ -176,8 +177,11 @@ std::int32_t RunLauncher(Platform& os) {
   std::optional<RuntimeError> pending = host.StartUp();
   if (!pending) {
     try {
+      MainRoutineRunning = true;
       InstallRedistIfMissing(os, host.App());
+      MainRoutineRunning = false;
     } catch (...) {
+      MainRoutineRunning = false;
       pending = Handle(os, std::current_exception());
     }
   }

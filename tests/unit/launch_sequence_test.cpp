@@ -1,5 +1,6 @@
 #include "launcher/launch_sequence.h"
 
+#include <map>
 #include <new>
 
 #include "launcher/error_report.h"
@@ -143,8 +144,13 @@ TEST_F(LaunchSequenceTest, WaitGivenUpAtLogOffIsReportedAs259) {
 
 TEST_F(LaunchSequenceTest, StartsUpAndShutsDownInOrder) {
   std::optional<std::string> pathAtDestroy;
+  // The phase that an error which cannot be unwound is reported in, by call.
+  std::map<std::string, bool> mainRoutineRunning;
   os.beforeCall = [&](const Call& call) -> std::optional<long> {
     if (call.name == "DestroyWindow") pathAtDestroy = UninstallKeyPath;
+    for (const char* name :
+         {"CreateWindowExA", "RegOpenKeyExA", "ShellExecuteExW", "DestroyWindow"})
+      if (call.name == name) mainRoutineRunning.try_emplace(call.name, MainRoutineRunning);
     return std::nullopt;
   };
   os.ansiCodePage = 932;
@@ -154,6 +160,10 @@ TEST_F(LaunchSequenceTest, StartsUpAndShutsDownInOrder) {
   EXPECT_LT(IndexOf("CreateWindowExA"), IndexOf("RegOpenKeyExA"));
   EXPECT_LT(IndexOf("ShellExecuteExW"), IndexOf("DestroyWindow"));
   EXPECT_EQ(pathAtDestroy, "");  // emptied before the host is released
+  EXPECT_EQ(mainRoutineRunning, (std::map<std::string, bool>{{"CreateWindowExA", false},
+                                                             {"RegOpenKeyExA", true},
+                                                             {"ShellExecuteExW", true},
+                                                             {"DestroyWindow", false}}));
   EXPECT_TRUE(os.boxes.empty());
   EXPECT_TRUE(LeadByteSet.test(0x81));
 }
