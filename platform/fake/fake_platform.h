@@ -1,6 +1,7 @@
 // A platform served from memory for the unit tests: a registry, a shell that starts scripted
-// processes, a message queue with windows, a locale and the program's string resources (read
-// from the real resource script). Every call is recorded with its arguments and result.
+// processes, a message queue with windows, the system's code page and the program's string
+// resources (read from the real resource script). Every call is recorded with its arguments and
+// result.
 #pragma once
 
 #include <deque>
