@@ -53,7 +53,7 @@ bench: build-windows
 # its checked-in corpus; what they learn stays in build/fuzz/corpus, crashes in build/fuzz.
 # `make -j3 fuzz` runs them side by side.
 FUZZ_SECONDS ?= 600
-FUZZ_TARGETS := extract_folder_part format_error_report presence_check
+FUZZ_TARGETS := last_delimiter format_error_report presence_check
 
 fuzz: $(addprefix fuzz-run-,$(FUZZ_TARGETS))
 

@@ -55,8 +55,8 @@ def run_launcher(lab, folder, log, title, **installer_env):
     if not starts:
         say("  the launcher started no installer")
     for pid, path, command_line in starts:
-        say(f"  the launcher started the installer {path.decode('latin-1')}")
-        say(f"    with the command line: {command_line.decode('latin-1')}")
+        say(f"  the launcher started the installer {path.decode('utf-8')}")
+        say(f"    with the command line: {command_line.decode('utf-8')}")
         code = stub.ends.get(pid)
         say(f"    the installer, set to take 1.5 s, exited with code {code}; "
             f"the launcher ended {took:.1f} s after it was started")

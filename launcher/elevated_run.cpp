@@ -1,6 +1,10 @@
 #include "launcher/elevated_run.h"
 
 #include <cstring>
+#include <string>
+
+#include "launcher/resource_ids.h"
+#include "launcher/resource_text.h"
 
 namespace launcher {
 
@@ -25,19 +29,24 @@ class ProcessHandle {
 
 }  // namespace
 
-std::int32_t RunAsAdminAndWait(Platform& os, TApplication& app, HWND owner, const std::string& file,
-                               const std::string& parameters) {
-  SHELLEXECUTEINFOA request;
+std::int32_t RunAsAdminAndWait(Platform& os, TApplication& app, HWND owner,
+                               const std::u16string& file, const std::u16string& parameters) {
+  SHELLEXECUTEINFOW request;
   std::memset(&request, 0, sizeof request);
   request.cbSize = kShellExecuteInfoSize;
   request.fMask = kShellExecuteMask;
   request.hwnd = owner;
-  request.lpVerb = "runas";
+  request.lpVerb = u"runas";
   request.lpFile = file.c_str();
   request.lpParameters = parameters.empty() ? nullptr : parameters.c_str();
   request.nShow = SW_SHOWNORMAL;
-  // A missing file or a declined elevation prompt: the shell shows nothing, nor do we.
-  if (!os.ShellExecuteExA(&request)) return 0;
+  // A missing file or a declined elevation prompt: the shell shows nothing, nor do we; the
+  // reason's number is left for an administrator's debugger.
+  if (!os.ShellExecuteExW(&request)) {
+    const DWORD reason = os.GetLastError();
+    OutputDebugLine(os, IDS_INSTALL_START_FAILED, std::to_string(reason));
+    return 0;
+  }
   if (request.hProcess == nullptr) return 0;  // nothing to wait on
   const ProcessHandle process(os, request.hProcess);
 

@@ -19,35 +19,60 @@ using namespace platform;
 using namespace win;
 
 std::int32_t ExitStatus = 0;
+bool MainRoutineRunning = false;
 
-std::string GetExecutablePath(Platform& os) {
-  char path[kExecutablePathBufferSize] = {};
-  const DWORD length = os.GetModuleFileNameA(nullptr, path, kExecutablePathBufferSize);
-  // A path cut to the buffer may end in the NUL that Windows put there; the folder scan passes
-  // over it.
-  return std::string(path, std::min(length, kExecutablePathBufferSize));
+std::u16string GetExecutablePath(Platform& os) {
+  std::u16string path(kExecutablePathBufferSize, u'\0');
+  for (;;) {
+    const auto size = static_cast<DWORD>(path.size());
+    const DWORD length = os.GetModuleFileNameW(nullptr, path.data(), size);
+    // A result that fills the buffer may be a cut path: read it again into a larger one.
+    if (length < size || size == kLongestPathBufferSize) {
+      path.resize(std::min(length, size));
+      return path;
+    }
+    path.resize(std::min(size * 2, kLongestPathBufferSize));
+  }
 }
 
-std::string ExtractFolderPart(std::string_view path) {
-  const size_t delimiter = LastDelimiter(path, "\\:");
-  if (delimiter == std::string_view::npos) return {};
-  return std::string(path.substr(0, delimiter + 1));
+std::u16string ExtractFolderPart(std::u16string_view path) {
+  const size_t delimiter = path.find_last_of(u"\\:");
+  if (delimiter == std::u16string_view::npos) return {};
+  return std::u16string(path.substr(0, delimiter + 1));
 }
 
 void InstallRedistIfMissing(Platform& os, TApplication& app) {
   std::int32_t code = 0;
   if (!IsRedistInstalled(os)) {
-    const std::string folder = ExtractFolderPart(GetExecutablePath(os));
-    const std::string file = "\"" + folder + std::string(kInstallerFileName) + "\"";
-    code = RunAsAdminAndWait(os, app, nullptr, file, std::string(kInstallerParameters));
+    const std::u16string folder = ExtractFolderPart(GetExecutablePath(os));
+    const std::u16string file = u"\"" + folder + std::u16string(kInstallerFileName) + u"\"";
+    code = RunAsAdminAndWait(os, app, nullptr, file, std::u16string(kInstallerParameters));
   }
-  if (code != 0) {
-    const std::string line = ResourceText(os, IDS_INSTALL_ERROR_PREFIX) + std::to_string(code);
-    os.OutputDebugStringA(line.c_str());
-  }
+  if (code != 0) OutputDebugLine(os, IDS_INSTALL_ERROR_PREFIX, std::to_string(code));
 }
 
 namespace {
+
+struct RuntimeError {
+  int number;
+  std::uintptr_t address;
+};
+
+// The runtime error that an escaped error becomes outside error reporting; releases the error.
+// Decided where the error is caught, while the error objects made in advance still exist: a
+// start-up or shutdown step that failed is followed by error reporting's own release of them.
+RuntimeError AsRuntimeError(std::exception_ptr escaped) {
+  try {
+    std::rethrow_exception(escaped);
+  } catch (Exception* raw) {
+    const OwnedError error(raw);
+    return RuntimeError{error->RuntimeErrorNumber(), error->RaiseAddress()};
+  } catch (const std::bad_alloc&) {
+    return RuntimeError{203, 0};
+  } catch (...) {
+    return RuntimeError{217, 0};
+  }
+}
 
 // The host's start-up steps in their order; shutdown stops the started ones in reverse.
 class Host {
@@ -56,30 +81,34 @@ class Host {
   Host(const Host&) = delete;
   Host& operator=(const Host&) = delete;
 
-  // A step that fails is stopped with every step started before it, then its error goes on.
-  void StartUp() {
+  // A step that fails is stopped with every step started before it; its error is then the
+  // result.
+  std::optional<RuntimeError> StartUp() {
     for (; started_ < kSteps;) {
       ++started_;
       try {
         Start(started_ - 1);
       } catch (...) {
+        const RuntimeError failure = AsRuntimeError(std::current_exception());
         ShutDown();
-        throw;
+        return failure;
       }
     }
+    return std::nullopt;
   }
 
-  // An error in one step lets the remaining steps run, then goes on.
-  void ShutDown() {
-    std::exception_ptr failure;
+  // An error in one step lets the remaining steps run; the first one is the result.
+  std::optional<RuntimeError> ShutDown() {
+    std::optional<RuntimeError> failure;
     for (; started_ > 0; --started_) {
       try {
         Stop(started_ - 1);
       } catch (...) {
-        if (!failure) failure = std::current_exception();
+        const RuntimeError error = AsRuntimeError(std::current_exception());
+        if (!failure) failure = error;
       }
     }
-    if (failure) std::rethrow_exception(failure);
+    return failure;
   }
 
   TApplication& App() { return *app_; }
@@ -119,27 +148,19 @@ class Host {
   std::unique_ptr<TApplication> app_;
 };
 
-struct RuntimeError {
-  int number;
-  std::uintptr_t address;
-};
-
-// What an escaped error leads to: the report, while error reporting is active; otherwise a
-// runtime error with its number.
+// What an error that escapes the main routine leads to: the report, while error reporting is
+// active; otherwise a runtime error.
 std::optional<RuntimeError> Handle(Platform& os, std::exception_ptr escaped) {
+  if (!ErrorReportingActive) return AsRuntimeError(escaped);
   try {
     std::rethrow_exception(escaped);
   } catch (Exception* raw) {
     const OwnedError error(raw);
-    if (!ErrorReportingActive)
-      return RuntimeError{error->RuntimeErrorNumber(), error->RaiseAddress()};
     ShowErrorReport(os, *error);
     ExitStatus = 1;
     return std::nullopt;
-  } catch (const std::bad_alloc&) {
-    return RuntimeError{203, 0};
   } catch (...) {
-    return RuntimeError{217, 0};
+    return AsRuntimeError(std::current_exception());
   }
 }
 
@@ -152,22 +173,22 @@ void ShowAndSet(Platform& os, const RuntimeError& runtimeError) {
 
 std::int32_t RunLauncher(Platform& os) {
   Host host(os);
-  std::optional<RuntimeError> pending;
-  try {
-    host.StartUp();
-    InstallRedistIfMissing(os, host.App());
-  } catch (...) {
-    pending = Handle(os, std::current_exception());
+  // A failed start-up has already run the shutdown steps of what it started.
+  std::optional<RuntimeError> pending = host.StartUp();
+  if (!pending) {
+    try {
+      MainRoutineRunning = true;
+      InstallRedistIfMissing(os, host.App());
+      MainRoutineRunning = false;
+    } catch (...) {
+      MainRoutineRunning = false;
+      pending = Handle(os, std::current_exception());
+    }
   }
 
   if (pending) ShowAndSet(os, *pending);
   UninstallKeyPath.clear();
-  try {
-    host.ShutDown();
-  } catch (...) {
-    if (const auto runtimeError = Handle(os, std::current_exception()))
-      ShowAndSet(os, *runtimeError);
-  }
+  if (const auto failure = host.ShutDown()) ShowAndSet(os, *failure);
   return ExitStatus;
 }
 

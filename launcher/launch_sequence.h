@@ -11,17 +11,24 @@
 
 namespace launcher {
 
-inline constexpr std::string_view kInstallerFileName = "vc_redist.x86.exe";
-inline constexpr std::string_view kInstallerParameters = "/install /passive /norestart";
+inline constexpr std::u16string_view kInstallerFileName = u"vc_redist.x86.exe";
+inline constexpr std::u16string_view kInstallerParameters = u"/install /passive /norestart";
+// The first buffer for the executable's path; a longer path gets larger ones, up to the
+// longest path that Windows has.
 inline constexpr win::DWORD kExecutablePathBufferSize = 261;
+inline constexpr win::DWORD kLongestPathBufferSize = 32768;
 
 // The process exit status; a normal run leaves it 0, whatever the installer did.
 extern std::int32_t ExitStatus;
+// True while the main routine runs, the phase in which an error gets the report box; before it
+// and after it, an error becomes a runtime error.
+extern bool MainRoutineRunning;
 
-// The running executable's path as GetModuleFileNameA gives it, unchecked.
-std::string GetExecutablePath(platform::Platform& os);
+// The running executable's full path in UTF-16, which holds any folder name; empty when it
+// cannot be read.
+std::u16string GetExecutablePath(platform::Platform& os);
 // The path up to and including its last backslash or colon, or empty text when it has none.
-std::string ExtractFolderPart(std::string_view path);
+std::u16string ExtractFolderPart(std::u16string_view path);
 
 // Starts the installer beside the executable when the redistributable is missing, and writes
 // its non-zero exit code to the debugger output.

@@ -1,8 +1,5 @@
 #include "launcher/lead_bytes.h"
 
-#include <charconv>
-#include <cstring>
-
 namespace launcher {
 
 using namespace platform;
@@ -12,25 +9,6 @@ std::bitset<256> LeadByteSet;
 bool PlatformIsNT = false;
 
 namespace {
-
-// Primary languages whose code pages are all single-byte: neutral, Danish, German, English,
-// Spanish, Finnish, French, Italian, Dutch, Norwegian, Portuguese and Swedish.
-constexpr DWORD kWesternLanguages = 0x20591EC1;
-
-bool IsWesternLanguage(LCID locale) {
-  const DWORD primaryLanguage = locale & 0x3FF;
-  return primaryLanguage < 32 && ((kWesternLanguages >> primaryLanguage) & 1) != 0;
-}
-
-UINT DefaultAnsiCodePage(Platform& os, LCID locale) {
-  char text[7] = {};
-  os.GetLocaleInfoA(locale, LOCALE_IDEFAULTANSICODEPAGE, text, sizeof text);
-  const size_t length = strnlen(text, sizeof text);
-  UINT codePage = 0;
-  const auto [end, error] = std::from_chars(text, text + length, codePage);
-  if (length == 0 || error != std::errc() || end != text + length) return os.GetACP();
-  return codePage;
-}
 
 bool IsLeadByte(unsigned char byte) {
   return LeadByteSet.test(byte);
@@ -52,12 +30,9 @@ void ReadPlatformId(Platform& os) {
 
 void FillLeadByteSet(Platform& os) {
   LeadByteSet.reset();
-  const LCID locale = os.GetThreadLocale();
-  if (IsWesternLanguage(locale)) return;
-
   // A failed GetCPInfo leaves the zeroed record: no ranges, an empty set.
   CPINFO info{};
-  os.GetCPInfo(DefaultAnsiCodePage(os, locale), &info);
+  os.GetCPInfo(os.GetACP(), &info);
   for (size_t i = 0; i + 1 < MAX_LEADBYTES; i += 2) {
     const unsigned first = info.LeadByte[i];
     const unsigned last = info.LeadByte[i + 1];

@@ -1,5 +1,6 @@
 // What the launcher knows of the system's text encoding: the lead bytes of double-byte
-// characters in the thread locale's ANSI code page, read once at start-up.
+// characters in the system's ANSI code page, the one every ANSI call uses, read once at
+// start-up.
 #pragma once
 
 #include <bitset>

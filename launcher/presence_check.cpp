@@ -22,7 +22,8 @@ std::string ListUninstallEntries(Platform& os, TStringList& names) {
   TRegistry reader(os);
   PrepareReader(reader);
   std::string entriesPath = UninstallKeyPath;
-  if (!reader.OpenKey(entriesPath)) {
+  // Only an absent key means 32-bit Windows; one that is refused is not looked past.
+  if (reader.OpenKey(entriesPath) == ERROR_FILE_NOT_FOUND) {
     entriesPath = kNativeUninstallKeyPath;
     reader.OpenKey(entriesPath);
   }

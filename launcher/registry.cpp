@@ -13,21 +13,29 @@ namespace launcher {
 using namespace platform;
 using namespace win;
 
+namespace {
+// The longest key name that Windows allows, in characters.
+constexpr DWORD kLongestKeyName = 32767;
+// Larger than any text worth reading: a size beyond it is taken as a failed read.
+constexpr DWORD kLargestValue = 64 * 1024 * 1024;
+}  // namespace
+
 void TRegistry::SetRootKey(HKEY rootKey) {
   if (rootKey == rootKey_) return;
   rootKey_ = rootKey;
   CloseKey();
 }
 
-bool TRegistry::OpenKey(std::string_view path) {
+LONG TRegistry::OpenKey(std::string_view path) {
   if (path.starts_with('\\')) path.remove_prefix(1);
   const std::string subKey(path);
   HKEY key = nullptr;
-  if (os_.RegOpenKeyExA(rootKey_, subKey.c_str(), 0, access_, &key) != ERROR_SUCCESS) return false;
+  const LONG result = os_.RegOpenKeyExA(rootKey_, subKey.c_str(), 0, access_, &key);
+  if (result != ERROR_SUCCESS) return result;
   // The new key is open before the old one is closed.
   CloseKey();
   currentKey_ = key;
-  return true;
+  return result;
 }
 
 void TRegistry::GetKeyNames(TStringList& names) {
@@ -38,6 +46,8 @@ void TRegistry::GetKeyNames(TStringList& names) {
                            &values, &longestValueName, &longestValue, nullptr,
                            &lastWrite) != ERROR_SUCCESS)
     return;
+  // No key name is longer; a larger report would wrap the buffer's size on a 32-bit system.
+  if (longestName > kLongestKeyName) return;
   // On NT the reported length counts UTF-16 units; an ANSI name may need two bytes for each.
   size_t longest = longestName;
   if (PlatformIsNT && LeadByteSet.any()) longest *= 2;
@@ -72,11 +82,16 @@ std::string TRegistry::ReadString(const std::string& name) {
   if (size == 0) return {};
 
   // The data, then a NUL of our own: data without a terminator still ends there.
-  std::vector<BYTE> data(static_cast<size_t>(size) + 1, 0);
+  std::vector<BYTE> data;
   DWORD type = REG_NONE;
-  DWORD length = size;
-  if (os_.RegQueryValueExA(currentKey_, name.c_str(), nullptr, &type, data.data(), &length) !=
-      ERROR_SUCCESS)
+  const auto read = [&] {
+    if (size > kLargestValue) return false;
+    data.assign(static_cast<size_t>(size) + 1, 0);
+    DWORD length = size;
+    return os_.RegQueryValueExA(currentKey_, name.c_str(), nullptr, &type, data.data(), &length) ==
+           ERROR_SUCCESS;
+  };
+  if (!read())
     Raise<ERegistryException>(Format(ResourceText(os_, IDS_REGISTRY_GET_DATA_FAILED), {name}));
   if (type != REG_SZ && type != REG_EXPAND_SZ)
     Raise<ERegistryException>(Format(ResourceText(os_, IDS_REGISTRY_INVALID_DATA_TYPE), {name}));

@@ -22,13 +22,15 @@ class TRegistry {
   // Changing the root key closes the current key.
   void SetRootKey(win::HKEY rootKey);
   // Opens path below the root key (one leading backslash is dropped); the new key replaces the
-  // current one only when the open succeeds.
-  bool OpenKey(std::string_view path);
-  // The names of the current key's sub-keys, in enumeration order; empty when its info fails.
+  // current one only when the open succeeds. Returns RegOpenKeyExA's result.
+  win::LONG OpenKey(std::string_view path);
+  // The names of the current key's sub-keys, in enumeration order; empty when its info fails
+  // or reports a longest name that no key can have.
   void GetKeyNames(TStringList& names);
   bool ValueExists(const std::string& name);
   // A REG_SZ or REG_EXPAND_SZ value as text (unexpanded); empty when it is missing or has no
-  // data. Raises ERegistryException when the data cannot be read or has another type.
+  // data. Raises ERegistryException when the data cannot be read, is reported larger than any
+  // text worth reading, or has another type.
   std::string ReadString(const std::string& name);
 
   win::HKEY CurrentKey() const { return currentKey_; }

@@ -5,6 +5,7 @@
 #define IDS_REGISTRY_GET_DATA_FAILED 101
 #define IDS_REGISTRY_INVALID_DATA_TYPE 102
 #define IDS_WINDOW_CLASS_FAILED 103
+#define IDS_INSTALL_START_FAILED 114
 
 // Messages of the processor-fault error classes.
 #define IDS_RANGE_ERROR 104

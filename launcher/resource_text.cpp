@@ -12,4 +12,9 @@ std::string ResourceText(platform::Platform& os, unsigned id, int capacity) {
   return std::string(buffer.data(), static_cast<size_t>(std::min(length, capacity - 1)));
 }
 
+void OutputDebugLine(platform::Platform& os, unsigned id, std::string_view value) {
+  const std::string line = ResourceText(os, id) + std::string(value);
+  os.OutputDebugStringA(line.c_str());
+}
+
 }  // namespace launcher

@@ -1,5 +1,5 @@
 // The Windows operations that the launcher's logic uses, behind one interface. Each method has
-// the name, the arguments and the results of the ANSI Windows call it stands for; the real
+// the name, the arguments and the results of the Windows call it stands for; the real
 // implementation forwards to Windows, the fake of the unit tests serves them from memory.
 #pragma once
 
@@ -18,8 +18,6 @@ using win::HINSTANCE;
 using win::HKEY;
 using win::HMODULE;
 using win::HWND;
-using win::LCID;
-using win::LCTYPE;
 using win::LONG;
 using win::LONG_PTR;
 using win::LPARAM;
@@ -28,9 +26,10 @@ using win::MEMORY_BASIC_INFORMATION;
 using win::MSG;
 using win::OSVERSIONINFOA;
 using win::REGSAM;
-using win::SHELLEXECUTEINFOA;
+using win::SHELLEXECUTEINFOW;
 using win::SIZE_T;
 using win::UINT;
+using win::WCHAR;
 using win::WNDCLASSA;
 using win::WNDPROC;
 using win::WORD;
@@ -54,7 +53,7 @@ class Platform {
   virtual LONG RegCloseKey(HKEY key) = 0;
 
   // Shell (shell32).
-  virtual BOOL ShellExecuteExA(SHELLEXECUTEINFOA* info) = 0;
+  virtual BOOL ShellExecuteExW(SHELLEXECUTEINFOW* info) = 0;
 
   // Processes, waits and modules (kernel32).
   virtual BOOL GetExitCodeProcess(HANDLE process, DWORD* exitCode) = 0;
@@ -62,6 +61,8 @@ class Platform {
   virtual BOOL CloseHandle(HANDLE handle) = 0;
   virtual void ExitProcess(UINT exitCode) = 0;
   virtual DWORD GetModuleFileNameA(HMODULE module, char* fileName, DWORD size) = 0;
+  virtual DWORD GetModuleFileNameW(HMODULE module, WCHAR* fileName, DWORD size) = 0;
+  virtual DWORD GetLastError() = 0;
   virtual HMODULE GetModuleHandleA(const char* moduleName) = 0;
   virtual void OutputDebugStringA(const char* text) = 0;
   virtual SIZE_T VirtualQuery(const void* address, MEMORY_BASIC_INFORMATION* buffer,
@@ -69,8 +70,6 @@ class Platform {
 
   // Locale (kernel32).
   virtual BOOL GetVersionExA(OSVERSIONINFOA* info) = 0;
-  virtual LCID GetThreadLocale() = 0;
-  virtual int GetLocaleInfoA(LCID locale, LCTYPE type, char* data, int size) = 0;
   virtual UINT GetACP() = 0;
   virtual BOOL GetCPInfo(UINT codePage, CPINFO* info) = 0;
 

@@ -2,6 +2,7 @@
 
 #include "launcher/error_report.h"
 #include "launcher/errors.h"
+#include "launcher/launch_sequence.h"
 
 #include <windows.h>
 
@@ -36,10 +37,11 @@ bool InOurModule(DWORD address) {
          info.AllocationBase == ::GetModuleHandleA(nullptr);
 }
 
-// Reports an error that cannot be unwound and ends the process, as the outermost handler would.
+// Reports an error that cannot be unwound and ends the process, as the outermost handler would
+// in the same phase.
 [[noreturn]] void ReportAndExit(launcher::Exception* error) {
   const launcher::OwnedError owned(error);
-  if (launcher::ErrorReportingActive) {
+  if (launcher::MainRoutineRunning) {
     launcher::ShowErrorReport(*os, *owned);
     ::ExitProcess(1);
   }
@@ -56,8 +58,10 @@ bool InOurModule(DWORD address) {
 }
 
 EXCEPTION_DISPOSITION Dispatch(EXCEPTION_RECORD* record, CONTEXT* context, bool askFilter) {
-  if ((record->ExceptionFlags & (kUnwinding | EXCEPTION_NONCONTINUABLE)) != 0)
-    return ExceptionContinueSearch;
+  if ((record->ExceptionFlags & kUnwinding) != 0) return ExceptionContinueSearch;
+  const bool noncontinuable = (record->ExceptionFlags & EXCEPTION_NONCONTINUABLE) != 0;
+  // A catch cannot be reached without going on: the outermost frame takes the error.
+  if (noncontinuable && !askFilter) return ExceptionContinueSearch;
   if (askFilter) {
     EXCEPTION_POINTERS pointers{record, context};
     // No answer means a debugger is attached: it gets the error where it arose.
@@ -65,14 +69,17 @@ EXCEPTION_DISPOSITION Dispatch(EXCEPTION_RECORD* record, CONTEXT* context, bool 
       return ExceptionContinueSearch;
   }
   // A raised error: RaiseException returns and the raise goes on as a C++ throw.
-  if (record->ExceptionCode == kLauncherErrorCode) return ExceptionContinueExecution;
+  if (record->ExceptionCode == kLauncherErrorCode && !noncontinuable)
+    return ExceptionContinueExecution;
 
   const DWORD info0 = record->NumberParameters > 0 ? record->ExceptionInformation[0] : 0;
   const DWORD info1 = record->NumberParameters > 1 ? record->ExceptionInformation[1] : 0;
-  if (!InOurModule(context->Eip)) {
-    // Code without unwind data of ours: no clean-ups can run, but the report still can.
+  // Code without unwind data of ours, or an exception after which the faulting code may not go
+  // on: the clean-ups of the routines and the shutdown steps run only once the faulting frames
+  // are left, which cannot happen here, so they are skipped; the report, or the runtime error
+  // outside error reporting, and the exit status still come.
+  if (noncontinuable || !InOurModule(context->Eip))
     ReportAndExit(launcher::ErrorFromFault(*os, record->ExceptionCode, info0, info1, context->Eip));
-  }
   context->Esp -= sizeof(DWORD);
   *reinterpret_cast<DWORD*>(context->Esp) = context->Eip + 1;
   context->Eax = record->ExceptionCode;

@@ -19,11 +19,12 @@ static_assert(offsetof(win::MSG, message) == offsetof(::MSG, message));
 static_assert(offsetof(win::MSG, pt) == offsetof(::MSG, pt));
 static_assert(SameLayout<win::WNDCLASSA, ::WNDCLASSA>);
 static_assert(offsetof(win::WNDCLASSA, lpszClassName) == offsetof(::WNDCLASSA, lpszClassName));
-static_assert(SameLayout<win::SHELLEXECUTEINFOA, ::SHELLEXECUTEINFOA>);
-static_assert(sizeof(::SHELLEXECUTEINFOA) == 60);
-static_assert(offsetof(win::SHELLEXECUTEINFOA, nShow) == offsetof(::SHELLEXECUTEINFOA, nShow));
-static_assert(offsetof(win::SHELLEXECUTEINFOA, hProcess) ==
-              offsetof(::SHELLEXECUTEINFOA, hProcess));
+static_assert(SameLayout<win::SHELLEXECUTEINFOW, ::SHELLEXECUTEINFOW>);
+static_assert(sizeof(::SHELLEXECUTEINFOW) == 60);
+static_assert(offsetof(win::SHELLEXECUTEINFOW, nShow) == offsetof(::SHELLEXECUTEINFOW, nShow));
+static_assert(offsetof(win::SHELLEXECUTEINFOW, hProcess) ==
+              offsetof(::SHELLEXECUTEINFOW, hProcess));
+static_assert(sizeof(win::WCHAR) == sizeof(::WCHAR));
 static_assert(SameLayout<win::CPINFO, ::CPINFO>);
 static_assert(SameLayout<win::OSVERSIONINFOA, ::OSVERSIONINFOA>);
 static_assert(SameLayout<win::FILETIME, ::FILETIME>);
@@ -74,8 +75,8 @@ LONG Win32Platform::RegCloseKey(HKEY key) {
   return ::RegCloseKey(As<::HKEY>(key));
 }
 
-BOOL Win32Platform::ShellExecuteExA(SHELLEXECUTEINFOA* info) {
-  return ::ShellExecuteExA(As<::SHELLEXECUTEINFOA*>(info));
+BOOL Win32Platform::ShellExecuteExW(SHELLEXECUTEINFOW* info) {
+  return ::ShellExecuteExW(As<::SHELLEXECUTEINFOW*>(info));
 }
 
 BOOL Win32Platform::GetExitCodeProcess(HANDLE process, DWORD* exitCode) {
@@ -98,6 +99,14 @@ DWORD Win32Platform::GetModuleFileNameA(HMODULE module, char* fileName, DWORD si
   return ::GetModuleFileNameA(As<::HMODULE>(module), fileName, size);
 }
 
+DWORD Win32Platform::GetModuleFileNameW(HMODULE module, WCHAR* fileName, DWORD size) {
+  return ::GetModuleFileNameW(As<::HMODULE>(module), As<::WCHAR*>(fileName), size);
+}
+
+DWORD Win32Platform::GetLastError() {
+  return ::GetLastError();
+}
+
 HMODULE Win32Platform::GetModuleHandleA(const char* moduleName) {
   return As<HMODULE>(::GetModuleHandleA(moduleName));
 }
@@ -116,14 +125,6 @@ BOOL Win32Platform::GetVersionExA(OSVERSIONINFOA* info) {
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
   return ::GetVersionExA(As<::OSVERSIONINFOA*>(info));
 #pragma GCC diagnostic pop
-}
-
-LCID Win32Platform::GetThreadLocale() {
-  return ::GetThreadLocale();
-}
-
-int Win32Platform::GetLocaleInfoA(LCID locale, LCTYPE type, char* data, int size) {
-  return ::GetLocaleInfoA(locale, type, data, size);
 }
 
 UINT Win32Platform::GetACP() {

@@ -18,19 +18,19 @@ class Win32Platform : public Platform {
   LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD* reserved, DWORD* type, BYTE* data,
                         DWORD* dataLength) override;
   LONG RegCloseKey(HKEY key) override;
-  BOOL ShellExecuteExA(SHELLEXECUTEINFOA* info) override;
+  BOOL ShellExecuteExW(SHELLEXECUTEINFOW* info) override;
   BOOL GetExitCodeProcess(HANDLE process, DWORD* exitCode) override;
   DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) override;
   BOOL CloseHandle(HANDLE handle) override;
   void ExitProcess(UINT exitCode) override;
   DWORD GetModuleFileNameA(HMODULE module, char* fileName, DWORD size) override;
+  DWORD GetModuleFileNameW(HMODULE module, WCHAR* fileName, DWORD size) override;
+  DWORD GetLastError() override;
   HMODULE GetModuleHandleA(const char* moduleName) override;
   void OutputDebugStringA(const char* text) override;
   SIZE_T VirtualQuery(const void* address, MEMORY_BASIC_INFORMATION* buffer,
                       SIZE_T length) override;
   BOOL GetVersionExA(OSVERSIONINFOA* info) override;
-  LCID GetThreadLocale() override;
-  int GetLocaleInfoA(LCID locale, LCTYPE type, char* data, int size) override;
   UINT GetACP() override;
   BOOL GetCPInfo(UINT codePage, CPINFO* info) override;
   BOOL PeekMessageA(MSG* msg, HWND window, UINT filterMin, UINT filterMax,

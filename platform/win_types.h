@@ -19,8 +19,8 @@ using DWORD = std::uint32_t;
 using LONG = std::int32_t;
 using UINT = std::uint32_t;
 using BOOL = int;
-using LCID = DWORD;
-using LCTYPE = DWORD;
+// UTF-16 code units, as the wide calls take them.
+using WCHAR = char16_t;
 using REGSAM = DWORD;
 using WPARAM = std::uintptr_t;
 using LPARAM = std::intptr_t;
@@ -71,18 +71,18 @@ struct WNDCLASSA {
   const char* lpszClassName;
 };
 
-struct SHELLEXECUTEINFOA {
+struct SHELLEXECUTEINFOW {
   DWORD cbSize;
   DWORD fMask;
   HWND hwnd;
-  const char* lpVerb;
-  const char* lpFile;
-  const char* lpParameters;
-  const char* lpDirectory;
+  const WCHAR* lpVerb;
+  const WCHAR* lpFile;
+  const WCHAR* lpParameters;
+  const WCHAR* lpDirectory;
   int nShow;
   HINSTANCE hInstApp;
   void* lpIDList;
-  const char* lpClass;
+  const WCHAR* lpClass;
   HKEY hkeyClass;
   DWORD dwHotKey;
   HANDLE hIconOrMonitor;
@@ -131,6 +131,7 @@ constexpr LONG ERROR_FILE_NOT_FOUND = 2;
 constexpr LONG ERROR_ACCESS_DENIED = 5;
 constexpr LONG ERROR_INVALID_HANDLE = 6;
 constexpr LONG ERROR_INVALID_PARAMETER = 87;
+constexpr LONG ERROR_CANCELLED = 1223;
 constexpr LONG ERROR_MORE_DATA = 234;
 constexpr LONG ERROR_NO_MORE_ITEMS = 259;
 
@@ -180,7 +181,6 @@ constexpr UINT MB_ICONSTOP = 0x0010;
 constexpr UINT MB_TASKMODAL = 0x2000;
 constexpr DWORD MEM_COMMIT = 0x1000;
 
-constexpr LCTYPE LOCALE_IDEFAULTANSICODEPAGE = 0x1004;
 constexpr DWORD VER_PLATFORM_WIN32_NT = 2;
 
 }  // namespace win

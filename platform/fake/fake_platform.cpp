@@ -18,6 +18,32 @@ std::string Hex(std::uintptr_t value) {
   return text.str();
 }
 
+std::string Utf8(std::u16string_view text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    char32_t c = text[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] < 0xE000)
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | c >> 6);
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | c >> 12);
+      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | c >> 18);
+      out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
 namespace {
 
 std::string Lower(std::string text) {
@@ -27,6 +53,25 @@ std::string Lower(std::string text) {
 
 std::string Text(const char* text) {
   return text ? std::string(text) : std::string("(null)");
+}
+
+std::string Text(const char16_t* text) {
+  return text ? Utf8(text) : std::string("(null)");
+}
+
+// Copies a module path into a caller's buffer as GetModuleFileName does: cut to the buffer,
+// which Vista and later end with a NUL and XP fills to the last unit.
+template <class Unit>
+DWORD CopyModulePath(std::basic_string_view<Unit> path, Unit* buffer, DWORD size, bool withNul) {
+  if (size == 0) return 0;
+  if (path.size() < size) {
+    std::copy(path.begin(), path.end(), buffer);
+    buffer[path.size()] = Unit{};
+    return static_cast<DWORD>(path.size());
+  }
+  std::copy_n(path.begin(), size, buffer);
+  if (withNul) buffer[size - 1] = Unit{};
+  return size;
 }
 
 std::string ReadFile(const char* path) {
@@ -279,6 +324,11 @@ LONG FakePlatform::RegQueryValueExA(HKEY key, const char* valueName, DWORD*, DWO
                            : decltype(owner->values)::const_iterator{};
   if (owner == nullptr || value == owner->values.end()) return End(ERROR_FILE_NOT_FOUND);
   const std::string& bytes = value->second.data;
+  if (data == nullptr && dataLength != nullptr && reportedValueSize) {
+    if (type) *type = value->second.type;
+    *dataLength = *reportedValueSize;
+    return End(ERROR_SUCCESS);
+  }
   if (data != nullptr) {
     if (dataLength == nullptr) return End(ERROR_INVALID_PARAMETER);
     if (*dataLength < bytes.size()) {
@@ -304,9 +354,9 @@ LONG FakePlatform::RegCloseKey(HKEY key) {
 
 // --- Shell and processes -------------------------------------------------------------------
 
-BOOL FakePlatform::ShellExecuteExA(SHELLEXECUTEINFOA* info) {
-  auto optional = [](const char* text) {
-    return text ? std::optional<std::string>(text) : std::nullopt;
+BOOL FakePlatform::ShellExecuteExW(SHELLEXECUTEINFOW* info) {
+  auto optional = [](const char16_t* text) {
+    return text ? std::optional<std::u16string>(text) : std::nullopt;
   };
   RecordedShellRequest request;
   request.cbSize = info->cbSize;
@@ -322,8 +372,11 @@ BOOL FakePlatform::ShellExecuteExA(SHELLEXECUTEINFOA* info) {
                              info->dwHotKey == 0 && info->hIconOrMonitor == nullptr &&
                              info->hProcess == nullptr;
   shellRequest = request;
-  if (auto injected = Begin("ShellExecuteExA", {Text(info->lpFile)})) return *injected;
-  if (shellOutcome == ShellOutcome::kFails) return End(FALSE);
+  if (auto injected = Begin("ShellExecuteExW", {Text(info->lpFile)})) return *injected;
+  if (shellOutcome == ShellOutcome::kFails) {
+    lastError = shellError;
+    return End(FALSE);
+  }
   if (shellOutcome == ShellOutcome::kStarts) {
     info->hProcess = kProcessHandle;
     processHandleOpen = true;
@@ -394,16 +447,26 @@ DWORD FakePlatform::GetModuleFileNameA(HMODULE module, char* fileName, DWORD siz
     if (other == modulePaths.end()) return static_cast<DWORD>(End(0));
     path = &other->second;
   }
-  if (size == 0) return static_cast<DWORD>(End(0));
-  const size_t length = path->size();
-  if (length < size) {
-    std::memcpy(fileName, path->c_str(), length + 1);
-    return static_cast<DWORD>(End(static_cast<long>(length)));
+  return static_cast<DWORD>(End(CopyModulePath<char>(*path, fileName, size, !cutPathWithoutNul)));
+}
+
+DWORD FakePlatform::GetModuleFileNameW(HMODULE module, WCHAR* fileName, DWORD size) {
+  if (auto injected = Begin("GetModuleFileNameW", {Hex(module), std::to_string(size)}))
+    return static_cast<DWORD>(*injected);
+  if (module != nullptr && module != kInstance) return static_cast<DWORD>(End(0));
+  std::u16string path;
+  if (executablePathW) {
+    path = *executablePathW;
+  } else {
+    for (char byte : executablePath)
+      path += static_cast<char16_t>(static_cast<unsigned char>(byte));
   }
-  // Cut: Vista and later end the buffer with a NUL, XP fills it to the last byte.
-  std::memcpy(fileName, path->data(), size);
-  if (!cutPathWithoutNul) fileName[size - 1] = '\0';
-  return static_cast<DWORD>(End(size));
+  return static_cast<DWORD>(End(CopyModulePath<char16_t>(path, fileName, size, true)));
+}
+
+DWORD FakePlatform::GetLastError() {
+  Begin("GetLastError", {});
+  return static_cast<DWORD>(End(lastError));
 }
 
 HMODULE FakePlatform::GetModuleHandleA(const char* moduleName) {
@@ -440,22 +503,6 @@ BOOL FakePlatform::GetVersionExA(OSVERSIONINFOA* info) {
   info->dwMajorVersion = 10;
   info->dwPlatformId = platformId;
   return End(TRUE);
-}
-
-LCID FakePlatform::GetThreadLocale() {
-  Begin("GetThreadLocale", {});
-  return static_cast<LCID>(End(threadLocale));
-}
-
-int FakePlatform::GetLocaleInfoA(LCID locale, LCTYPE type, char* data, int size) {
-  if (auto injected = Begin("GetLocaleInfoA", {Hex(locale), Hex(type), std::to_string(size)}))
-    return static_cast<int>(*injected);
-  const auto text = localeCodePageText.find(locale);
-  if (type != LOCALE_IDEFAULTANSICODEPAGE || text == localeCodePageText.end())
-    return static_cast<int>(End(0));
-  if (static_cast<int>(text->second.size()) + 1 > size) return static_cast<int>(End(0));
-  std::memcpy(data, text->second.c_str(), text->second.size() + 1);
-  return static_cast<int>(End(static_cast<long>(text->second.size() + 1)));
 }
 
 UINT FakePlatform::GetACP() {

@@ -1,6 +1,7 @@
 // A platform served from memory for the unit tests: a registry, a shell that starts scripted
-// processes, a message queue with windows, a locale and the program's string resources (read
-// from the real resource script). Every call is recorded with its arguments and result.
+// processes, a message queue with windows, the system's code page and the program's string
+// resources (read from the real resource script). Every call is recorded with its arguments and
+// result.
 #pragma once
 
 #include <deque>
@@ -9,6 +10,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/platform.h"
@@ -30,7 +32,7 @@ struct ScriptedProcess {
 struct RecordedShellRequest {
   win::DWORD cbSize = 0, fMask = 0;
   win::HWND hwnd = nullptr;
-  std::optional<std::string> verb, file, parameters, directory;
+  std::optional<std::u16string> verb, file, parameters, directory;
   int nShow = 0;
   bool otherMembersZero = false;
 };
@@ -64,21 +66,29 @@ class FakePlatform final : public Platform {
   void DeleteValue(const std::string& keyPath, const std::string& name);
   // Opens of these keys are refused with ERROR_ACCESS_DENIED.
   std::set<std::string> deniedKeys;
-  // Replace the sub-key count and the longest sub-key name length that RegQueryInfoKeyA reports.
+  // Replace the sub-key count and the longest sub-key name length that RegQueryInfoKeyA reports,
+  // and the size that RegQueryValueExA reports for a value when asked without a data buffer.
   std::optional<win::DWORD> reportedSubKeyCount;
   std::optional<win::DWORD> reportedLongestSubKey;
+  std::optional<win::DWORD> reportedValueSize;
 
   enum class ShellOutcome { kStarts, kStartsWithoutHandle, kFails };
   ShellOutcome shellOutcome = ShellOutcome::kStarts;
   ScriptedProcess process;
+  // What GetLastError gives after a failed start.
+  win::DWORD shellError = win::ERROR_FILE_NOT_FOUND;
+  // The thread's last error, set by the calls that fail with one.
+  win::DWORD lastError = 0;
 
+  // The executable's path as GetModuleFileNameA gives it, in the ANSI code page, and as
+  // GetModuleFileNameW gives it; without the latter, the ANSI bytes widened one by one
+  // (Windows-1252's letters are Latin-1's).
   std::string executablePath = "C:\\Tools\\launcher.exe";
+  std::optional<std::u16string> executablePathW;
   // GetModuleFileNameA cuts an over-long path like Windows XP, without a terminating NUL.
   bool cutPathWithoutNul = false;
   // OemToCharA maps these bytes; the others stay.
   std::map<unsigned char, unsigned char> oemToAnsi;
-  win::LCID threadLocale = 0x0409;
-  std::map<win::LCID, std::string> localeCodePageText = {{0x0409, "1252"}, {0x0411, "932"}};
   win::UINT ansiCodePage = 1252;
   std::map<win::UINT, std::vector<win::BYTE>> leadByteRanges = {{932, {0x81, 0x9F, 0xE0, 0xFC}}};
   win::DWORD platformId = win::VER_PLATFORM_WIN32_NT;
@@ -152,19 +162,19 @@ class FakePlatform final : public Platform {
   LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD* reserved, DWORD* type, BYTE* data,
                         DWORD* dataLength) override;
   LONG RegCloseKey(HKEY key) override;
-  BOOL ShellExecuteExA(SHELLEXECUTEINFOA* info) override;
+  BOOL ShellExecuteExW(SHELLEXECUTEINFOW* info) override;
   BOOL GetExitCodeProcess(HANDLE process, DWORD* exitCode) override;
   DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) override;
   BOOL CloseHandle(HANDLE handle) override;
   void ExitProcess(UINT exitCode) override;
   DWORD GetModuleFileNameA(HMODULE module, char* fileName, DWORD size) override;
+  DWORD GetModuleFileNameW(HMODULE module, WCHAR* fileName, DWORD size) override;
+  DWORD GetLastError() override;
   HMODULE GetModuleHandleA(const char* moduleName) override;
   void OutputDebugStringA(const char* text) override;
   SIZE_T VirtualQuery(const void* address, MEMORY_BASIC_INFORMATION* buffer,
                       SIZE_T length) override;
   BOOL GetVersionExA(OSVERSIONINFOA* info) override;
-  LCID GetThreadLocale() override;
-  int GetLocaleInfoA(LCID locale, LCTYPE type, char* data, int size) override;
   UINT GetACP() override;
   BOOL GetCPInfo(UINT codePage, CPINFO* info) override;
   BOOL PeekMessageA(MSG* msg, HWND window, UINT filterMin, UINT filterMax,
@@ -230,5 +240,7 @@ template <class T>
 std::string Hex(T* pointer) {
   return Hex(reinterpret_cast<std::uintptr_t>(pointer));
 }
+// UTF-8 text of UTF-16 text, as the call records show wide texts.
+std::string Utf8(std::u16string_view text);
 
 }  // namespace platform::fake

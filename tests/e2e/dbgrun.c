@@ -7,8 +7,10 @@
 //   exit <signed exit code>
 // With --no-debug the program runs without a debugger, as its error handling behaves differently
 // under one, and its lines are read from the system-wide debug-output buffer instead.
+// Its arguments are taken and the program started in UTF-16, so that any folder name reaches it.
 #include <stdio.h>
 #include <string.h>
+#include <wchar.h>
 #include <windows.h>
 
 static void PrintHex(const BYTE* data, SIZE_T size) {
@@ -54,25 +56,25 @@ static int Watch(const Listener* listener, const PROCESS_INFORMATION* process) {
   return 0;
 }
 
-int main(int argc, char** argv) {
+int wmain(int argc, wchar_t** argv) {
   setvbuf(stdout, NULL, _IONBF, 0);
   if (argc < 2) {
     fprintf(stderr, "usage: dbgrun <exe> [--cwd <folder>] [--args <text>] [--no-debug]\n");
     return 2;
   }
-  const char* exe = argv[1];
-  const char* cwd = NULL;
-  const char* args = NULL;
+  const wchar_t* exe = argv[1];
+  const wchar_t* cwd = NULL;
+  const wchar_t* args = NULL;
   BOOL debug = TRUE;
   for (int i = 2; i < argc; ++i) {
-    if (strcmp(argv[i], "--no-debug") == 0) debug = FALSE;
-    if (strcmp(argv[i], "--cwd") == 0 && i + 1 < argc) cwd = argv[++i];
-    if (strcmp(argv[i], "--args") == 0 && i + 1 < argc) args = argv[++i];
+    if (wcscmp(argv[i], L"--no-debug") == 0) debug = FALSE;
+    if (wcscmp(argv[i], L"--cwd") == 0 && i + 1 < argc) cwd = argv[++i];
+    if (wcscmp(argv[i], L"--args") == 0 && i + 1 < argc) args = argv[++i];
   }
-  static char command_line[32768];
-  snprintf(command_line, sizeof command_line, "\"%s\"%s%s", exe, args ? " " : "", args ? args : "");
+  static wchar_t command_line[32768];
+  _snwprintf(command_line, 32767, L"\"%ls\"%ls%ls", exe, args ? L" " : L"", args ? args : L"");
 
-  STARTUPINFOA startup;
+  STARTUPINFOW startup;
   ZeroMemory(&startup, sizeof startup);
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process;
@@ -81,7 +83,7 @@ int main(int argc, char** argv) {
     printf("error debug-output buffer %lu\n", GetLastError());
     return 2;
   }
-  if (!CreateProcessA(exe, command_line, NULL, NULL, FALSE, debug ? DEBUG_ONLY_THIS_PROCESS : 0,
+  if (!CreateProcessW(exe, command_line, NULL, NULL, FALSE, debug ? DEBUG_ONLY_THIS_PROCESS : 0,
                       NULL, cwd, &startup, &process)) {
     printf("error CreateProcess %lu\n", GetLastError());
     return 2;

@@ -46,6 +46,10 @@ def debug_line(code):
     return b"Erreur lors de l'installation : " + str(code).encode() + b"\0"
 
 
+# The line for an installer that could not start, with the number Windows gave as a group.
+START_FAILED_LINE = rb"Impossible de lancer l'installation : (\d+)\0"
+
+
 # Registry layouts
 
 def uninstall_state(wow=(), native=(), wow_key=True):
@@ -75,9 +79,8 @@ class Case:
     folder the launcher is started from: a launcher that looked there would be caught."""
 
     def __init__(self, lab, launcher, slug, exe_name="launcher.exe", folder_name=None,
-                 installer=True, codepage="cp1252"):
+                 installer=True):
         self.lab = lab
-        self.codepage = codepage  # the ANSI code page the programs see their paths in
         self.dir = os.path.join(lab.drive_c, "e2e", folder_name or slug)
         self.cwd = os.path.join(lab.drive_c, "e2e", slug + "-cwd")
         logs = os.path.join(lab.drive_c, "e2e-logs")
@@ -95,7 +98,8 @@ class Case:
         self.runs = []
 
     def installer_path(self):
-        return self.exe[: self.exe.rindex("\\") + 1].encode(self.codepage) + b"vc_redist.x86.exe"
+        """In UTF-8, as the stub logs its path whatever the code page."""
+        return self.exe[: self.exe.rindex("\\") + 1].encode("utf-8") + b"vc_redist.x86.exe"
 
     def start(self, exit_code=0, wait=False, args=None, debug=True, **extra):
         env = {"STUB_LOG": self.lab.win_path(self.log_path), "STUB_EXIT": str(exit_code)}
@@ -385,10 +389,30 @@ def installer_missing(lab, launcher, slug):
     lab.registry(uninstall_state())
     case = Case(lab, launcher, slug, installer=False)
     try:
-        expect_nothing_started(case, case.start(exit_code=1603))
+        run = case.start(exit_code=1603)
+        code = exit_code(run)
+        check(not case.stub().starts, f"an installer was started: {case.stub().starts}")
+        # The number is whatever the system gives for a missing file; only the fake pins it.
+        lines = run.debug_lines
+        match = len(lines) == 1 and re.fullmatch(START_FAILED_LINE, lines[0])
+        check(match, f"debug output {lines}, expected one line of {START_FAILED_LINE!r}")
+        check(code == 0, f"exit status {code}, expected 0")
     finally:
         case.close()
-    return "the one in the working folder not run, no debug output, exit 0"
+    return (f"the one in the working folder not run; debug line {lines[0][:-1]!r} "
+            f"(number {match[1].decode()}); exit 0")
+
+
+@scenario("install", "launcher in a folder named in Cyrillic, code page 1252")
+def cyrillic_folder(lab, launcher, slug):
+    env = lab.western()
+    lab.registry(uninstall_state())
+    case = Case(lab, launcher, slug, folder_name=slug + "-\u041f\u0430\u043f\u043a\u0430")
+    try:
+        expect_installer_run(case, case.start(exit_code=1603, **env), 1603)
+    finally:
+        case.close()
+    return "installer run from the folder that the ANSI code page cannot name; 1603 line, exit 0"
 
 
 def project_version():
@@ -672,6 +696,30 @@ def pump_error(lab, launcher, slug):
     return "one report box, no debug output, exit 1, installer kept running"
 
 
+@table("errors", [("non-continuable exception in the check: report box",
+                   ("noncontinuable", 1)),
+                  ("non-continuable exception at start-up: Runtime error box",
+                   ("noncontinuable-at-start", 255))])
+def noncontinuable(lab, launcher, slug, row):
+    fault, status = row
+    lab.registry(uninstall_state())
+    case = faults_case(lab, slug)
+    try:
+        run = case.start(debug=False, LAUNCHER_TEST_FAULT=fault)
+        _, boxes = run_to_end(lab, run)
+        # Raised through RaiseException: the address shown is where the system raised it.
+        if status == 1:
+            expect_box(boxes, REPORT_TITLE,
+                       rb"Exception EExternalException dans le module [^\r\n]+ dans [0-9A-F]{8}\."
+                       rb"\r\nException externe E0000042\.\r\n")
+        else:
+            expect_box(boxes, b"Error", rb"Runtime error 255 at [0-9A-F]{8}", icon=False)
+        expect_nothing_started(case, run, status=status)
+    finally:
+        case.close()
+    return f"one box, no installer, no debug output, exit {status}"
+
+
 @table("errors", [("under a debugger: wrong-typed name", None),
                   ("under a debugger: read-null", "read-null")])
 def under_debugger(lab, launcher, slug, fault):
@@ -760,16 +808,15 @@ def hostile_entries(lab, launcher, slug, row):
     return "found: no installer, exit 0" if found else "installer started once, exit 0"
 
 
-# Only in the program's own name does the scan for the folder meet the 0x5C second byte of
-# U+8868 (95 5C in code page 932) before a real delimiter; that row passes only when the
-# launcher's thread counts 0x95 as a lead byte, so it also shows that code page 932 is in force.
+# U+8868 is 95 5C in code page 932: its second byte is the backslash's. The folder is cut in
+# UTF-16, where no such byte exists, and the window title's byte-wise scan of the program's own
+# name must take the character whole.
 @table("hostile", [("code page 932: launcher in a folder named with 95 5C", "launcher.exe"),
                    ("code page 932: program named with 95 5C, in such a folder", "\u8868.exe")])
 def dbcs_folder(lab, launcher, slug, exe_name):
     env = lab.japanese()
     lab.registry(uninstall_state())
-    case = Case(lab, launcher, slug, exe_name=exe_name, folder_name=slug + "-\u8868",
-                codepage="cp932")
+    case = Case(lab, launcher, slug, exe_name=exe_name, folder_name=slug + "-\u8868")
     try:
         expect_installer_run(case, case.start(**env), 0)
     finally:

@@ -1,7 +1,8 @@
 // Stands in for vc_redist.x86.exe. It records how it was started, then does what its environment
 // asks; children of the launcher inherit that environment, so the test decides each run's course.
 //   STUB_LOG           file to append "start <pid> <hex module path> <hex command line>" and,
-//                      on a normal end, "end <pid> <exit code>" to
+//                      on a normal end, "end <pid> <exit code>" to; the path and the command
+//                      line are read in UTF-16 and written in UTF-8, whatever the code page
 //   STUB_INSTALL_KEY   HKLM sub-key to create, with the value DisplayName := STUB_INSTALL_NAME
 //   STUB_SLEEP_MS      time to wait before ending
 //   STUB_STOP_FILE     keep running until this file exists
@@ -30,6 +31,13 @@ static void AppendHex(char* out, const char* text) {
     *out++ = digits[*p & 15];
   }
   *out = '\0';
+}
+
+// The UTF-8 form of a UTF-16 text, in hexadecimal.
+static void AppendHexUtf8(char* out, const WCHAR* text) {
+  static char utf8[4 * 32768];
+  if (!WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, NULL, NULL)) utf8[0] = '\0';
+  AppendHex(out, utf8);
 }
 
 // One write per record with FILE_APPEND_DATA, so records of concurrent stubs never interleave.
@@ -64,13 +72,13 @@ static void Install(void) {
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR args, int show) {
   (void)instance, (void)previous, (void)args, (void)show;
-  static char line[4 * MAX_PATH + 65536];
-  char module[MAX_PATH + 1] = "";
-  GetModuleFileNameA(NULL, module, MAX_PATH);
+  static char line[16 * 32768 + 64];
+  static WCHAR module[32768];
+  if (!GetModuleFileNameW(NULL, module, 32768)) module[0] = L'\0';
   sprintf(line, "start %lu ", GetCurrentProcessId());
-  AppendHex(line, module);
+  AppendHexUtf8(line, module);
   strcat(line, " ");
-  AppendHex(line, GetCommandLineA());
+  AppendHexUtf8(line, GetCommandLineW());
   strcat(line, "\n");
   Record(line);
 

@@ -165,18 +165,26 @@ class Lab:
         link = os.path.join(self.env["WINEPREFIX"], "dosdevices", letter.lower() + ":")
         os.symlink(unix_dir, link)
 
-    def japanese(self):
-        """Variables that give a Wine process the Japanese locale, code page 932. Wine takes the
-        locale from LC_ALL's name but decodes Unix file names in the character set glibc gives
-        that name, ASCII when the locale is not installed: a link to C.UTF-8 under its name, on
-        LOCPATH, gives UTF-8 without installing anything."""
+    def unix_locale(self, name):
+        """Variables that give a Wine process the locale `name` (its code pages included). Wine
+        takes the locale from LC_ALL's name but decodes Unix file names in the character set
+        glibc gives that name, ASCII when the locale is not installed: a link to C.UTF-8 under
+        its name, on LOCPATH, gives UTF-8 without installing anything."""
         utf8, locales = "/usr/lib/locale/C.utf8", os.path.join(self.root, "locales")
         if not os.path.isdir(utf8):
             raise LabError(f"no C.UTF-8 locale at {utf8}")
-        if not os.path.isdir(locales):
-            os.makedirs(locales)
-            os.symlink(utf8, os.path.join(locales, "ja_JP.UTF-8"))
-        return {"LC_ALL": "ja_JP.UTF-8", "LOCPATH": locales}
+        os.makedirs(locales, exist_ok=True)
+        if not os.path.exists(os.path.join(locales, name)):
+            os.symlink(utf8, os.path.join(locales, name))
+        return {"LC_ALL": name, "LOCPATH": locales}
+
+    def japanese(self):
+        """The Japanese locale: ANSI code page 932."""
+        return self.unix_locale("ja_JP.UTF-8")
+
+    def western(self):
+        """An English locale: ANSI code page 1252, with UTF-8 file names still read whole."""
+        return self.unix_locale("en_US.UTF-8")
 
     # Helper programs
 

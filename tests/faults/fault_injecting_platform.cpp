@@ -31,6 +31,11 @@ __attribute__((noinline)) void DivideByZero() {
 __attribute__((noinline)) void IllegalInstruction() {
   asm volatile("ud2");
 }
+// An exception after which the raising code may not go on, with a code of no class of its own.
+constexpr DWORD kNoncontinuableCode = 0xE0000042;
+__attribute__((noinline)) void RaiseNoncontinuable() {
+  ::RaiseException(kNoncontinuableCode, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+}
 __attribute__((noinline)) void ExhaustMemory() {
   volatile size_t huge = 0x7FFFFFF0;
   void* volatile block = ::operator new(huge);
@@ -47,12 +52,14 @@ class FaultInjectingPlatform final : public Win32Platform {
     if (fault_ == "divide-by-zero") DivideByZero();
     if (fault_ == "illegal-instruction") IllegalInstruction();
     if (fault_ == "out-of-memory") ExhaustMemory();
+    if (fault_ == "noncontinuable") RaiseNoncontinuable();
     if (fault_ == "raise-in-check") launcher::Raise<launcher::Exception>("Erreur de test");
     return Win32Platform::RegOpenKeyExA(key, subKey, options, desired, result);
   }
 
   WORD RegisterClassA(const WNDCLASSA* wndClass) override {
     if (fault_ == "class-registration") return 0;
+    if (fault_ == "noncontinuable-at-start") RaiseNoncontinuable();
     return Win32Platform::RegisterClassA(wndClass);
   }
 

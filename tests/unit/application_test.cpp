@@ -56,6 +56,7 @@ TEST_F(ApplicationTest, TitleIsTheExecutableBaseNameWithItsFirstCharacterKept) {
       {"C:\\dir.d\\my.tool.exe", "my"},
       {"\\\\server\\share\\\xC9TAPE.EXE", "\xC9tape"},
       {"X.EXE", "X"},
+      {"C:\\AB.EXE", "Ab"},
       {"C:\\\x90QUIPE.EXE", "\xC9quipe"},  // OEM 0x90 is É
   };
   os.oemToAnsi = {{0x90, 0xC9}};

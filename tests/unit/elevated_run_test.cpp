@@ -11,8 +11,8 @@ using platform::fake::Call;
 using platform::fake::FakePlatform;
 using platform::fake::Hex;
 
-const std::string kFile = "\"C:\\Tools\\vc_redist.x86.exe\"";
-const std::string kParameters = "/install /passive /norestart";
+const std::u16string kFile = u"\"C:\\Tools\\vc_redist.x86.exe\"";
+const std::u16string kParameters = u"/install /passive /norestart";
 
 class ElevatedRunTest : public LauncherTest {
  protected:
@@ -50,18 +50,18 @@ class ElevatedRunTest : public LauncherTest {
 TEST_F(ElevatedRunTest, AsksTheShellForAnElevatedStartWithItsProcessHandle) {
   const auto owner = reinterpret_cast<win::HWND>(0x1234);
   struct Case {
-    std::string file, parameters;
-    std::optional<std::string> passedParameters;
+    std::u16string file, parameters;
+    std::optional<std::u16string> passedParameters;
   };
-  for (const Case& c : {Case{kFile, kParameters, kParameters}, Case{"", "", std::nullopt},
-                        Case{"x.exe", " ", " "}}) {
+  for (const Case& c : {Case{kFile, kParameters, kParameters}, Case{u"", u"", std::nullopt},
+                        Case{u"x.exe", u" ", u" "}}) {
     RunAsAdminAndWait(os, app, owner, c.file, c.parameters);
     ASSERT_TRUE(os.shellRequest);
     const auto& request = *os.shellRequest;
     EXPECT_EQ(request.cbSize, 60u);
     EXPECT_EQ(request.fMask, 0x540u);
     EXPECT_EQ(request.hwnd, owner);
-    EXPECT_EQ(request.verb, "runas");
+    EXPECT_EQ(request.verb, u"runas");
     EXPECT_EQ(request.file, c.file);  // an empty file is "", never null
     EXPECT_EQ(request.parameters, c.passedParameters);
     EXPECT_EQ(request.directory, std::nullopt);
@@ -71,12 +71,19 @@ TEST_F(ElevatedRunTest, AsksTheShellForAnElevatedStartWithItsProcessHandle) {
 }
 
 TEST_F(ElevatedRunTest, NothingIsWaitedForWhenTheShellGivesNoProcess) {
-  for (auto outcome :
-       {FakePlatform::ShellOutcome::kFails, FakePlatform::ShellOutcome::kStartsWithoutHandle}) {
-    os.shellOutcome = outcome;
+  struct Case {
+    FakePlatform::ShellOutcome outcome;
+    std::vector<std::string> debugLines;
+  };
+  os.shellError = win::ERROR_CANCELLED;  // the elevation prompt declined
+  for (const Case& c : {Case{FakePlatform::ShellOutcome::kFails, {kStartFailed + "1223"}},
+                        Case{FakePlatform::ShellOutcome::kStartsWithoutHandle, {}}}) {
+    os.shellOutcome = c.outcome;
+    os.debugLines.clear();
     os.calls.clear();
     EXPECT_EQ(Run(), 0);
-    EXPECT_EQ(os.CallNames(), std::vector<std::string>{"ShellExecuteExA"});
+    EXPECT_EQ(os.debugLines, c.debugLines);
+    EXPECT_EQ(os.Count("PeekMessageA") + os.Count("GetExitCodeProcess"), 0);
   }
 }
 
@@ -99,7 +106,7 @@ TEST_F(ElevatedRunTest, SleepsUntilTheInstallerEndsOrInputArrives) {
   EXPECT_EQ(Run(), 3010);
   EXPECT_EQ(os.CallNames(),
             (std::vector<std::string>{
-                "ShellExecuteExA", "PeekMessageA", "WaitForSingleObject", "GetExitCodeProcess",
+                "ShellExecuteExW", "PeekMessageA", "WaitForSingleObject", "GetExitCodeProcess",
                 "MsgWaitForMultipleObjectsEx", "PeekMessageA", "WaitForSingleObject",
                 "GetExitCodeProcess", "MsgWaitForMultipleObjectsEx", "PeekMessageA",
                 "WaitForSingleObject", "GetExitCodeProcess", "MsgWaitForMultipleObjectsEx",
@@ -114,6 +121,16 @@ TEST_F(ElevatedRunTest, InstallerWhoseOwnExitCodeIs259EndsTheWait) {
   EXPECT_EQ(Run(), 259);
   EXPECT_TRUE(os.processEnded);
   EXPECT_EQ(os.Count("GetExitCodeProcess"), 2);
+}
+
+TEST_F(ElevatedRunTest, FinalCodeEndsTheWaitEvenWhenTheHandleCannotBeWaitedOn) {
+  os.process = {1603, 0};
+  os.beforeCall = [](const Call& call) -> std::optional<long> {
+    if (call.name == "WaitForSingleObject") return static_cast<long>(win::WAIT_FAILED);
+    return std::nullopt;
+  };
+  EXPECT_EQ(Run(), 1603);
+  EXPECT_EQ(os.Count("MsgWaitForMultipleObjectsEx"), 0);
 }
 
 TEST_F(ElevatedRunTest, QuitMessageToTheThreadGivesUpTheWait) {

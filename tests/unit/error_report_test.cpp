@@ -107,6 +107,10 @@ TEST_F(ErrorReportTest, LongReportIsCutAt1023Characters) {
   const std::string text = Report(error, kProgramBase);
   EXPECT_EQ(text.size(), 1023u);
   EXPECT_EQ(text.back(), 'm');  // the period and the closing line break are lost
+  ShowErrorReport(os, error);
+  ASSERT_EQ(os.boxes.size(), 1u);
+  EXPECT_EQ(os.boxes[0].text.size(), 1023u);
+  EXPECT_EQ(os.boxes[0].text.back(), 'm');
 }
 
 TEST_F(ErrorReportTest, ReportBoxAndRuntimeErrorBox) {
@@ -205,7 +209,7 @@ TEST_F(ErrorReportTest, FaultOutsideErrorReportingKeepsItsNumber) {
 }
 
 TEST_F(ErrorReportTest, HostBoxAddsAPeriodOnlyAfterACharacterAboveIt) {
-  os.threadLocale = 0x0411;
+  os.ansiCodePage = 932;
   FillLeadByteSet(os);
   const std::pair<std::string, std::string> cases[] = {
       {"Message", "Message."},

@@ -2,9 +2,11 @@
 // with a legal but unusual result: whatever happens, the run must end with a documented status,
 // release every key and handle, start the installer at most once, and reach the outcome that
 // the failure rules give.
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <new>
 
 #include "launcher/error_report.h"
 #include "test_support.h"
@@ -23,12 +25,13 @@ const std::map<std::string, long> kFailureResults = {
     {"RegEnumKeyExA", win::ERROR_ACCESS_DENIED},
     {"RegQueryValueExA", win::ERROR_ACCESS_DENIED},
     {"RegCloseKey", win::ERROR_INVALID_HANDLE},
-    {"ShellExecuteExA", win::FALSE},
+    {"ShellExecuteExW", win::FALSE},
     {"GetExitCodeProcess", win::FALSE},
     {"WaitForSingleObject", static_cast<long>(win::WAIT_FAILED)},
     {"MsgWaitForMultipleObjectsEx", static_cast<long>(win::WAIT_FAILED)},
     {"CloseHandle", win::FALSE},
     {"GetModuleFileNameA", 0},
+    {"GetModuleFileNameW", 0},
     {"GetModuleHandleA", 0},
     {"VirtualQuery", 0},
     {"GetVersionExA", win::FALSE},
@@ -65,9 +68,9 @@ void AddEntry(FakePlatform& os, const std::string& name, const std::string& disp
   os.SetString(kWow + "\\" + name, "DisplayName", displayName, type);
 }
 
-// A Japanese locale, so that the code page is read too; an installer that runs one wait long.
+// A double-byte code page, so that lead bytes are read too; an installer that runs one wait long.
 void Common(FakePlatform& os, win::DWORD exitCode) {
-  os.threadLocale = 0x0411;
+  os.ansiCodePage = 932;
   os.process = {exitCode, 1};
   AddEntry(os, "{A}", "Other product");
   os.AddKey(kWow + "\\{B}");  // no DisplayName
@@ -120,10 +123,13 @@ RunResult RunScenario(const Scenario& scenario, const std::function<void(FakePla
 struct Expected {
   int status = 0;
   bool installerRuns = false;
-  std::int32_t code = 0;  // written to the debugger output when not 0
+  std::int32_t code = 0;    // written to the debugger output when not 0
+  bool startFails = false;  // the installer could not start: the other debugger line
   std::string reportMessage;
   std::optional<std::string> file;
   bool exactTexts = true;
+  // A runtime error at the end of a run whose main routine went its own way, or at start-up.
+  bool afterMainRoutine = false;
 };
 
 Expected ForAnswer(Answer answer, std::int32_t exitCode) {
@@ -169,7 +175,7 @@ void Check(const RunResult& run, const Expected& expected) {
   EXPECT_FALSE(os.rootKeyClosed);
 
   // The installer starts at most once; its handle, when given, is closed exactly once.
-  const auto shell = os.CallsTo("ShellExecuteExA");
+  const auto shell = os.CallsTo("ShellExecuteExW");
   ASSERT_LE(shell.size(), 1u);
   const bool started = !shell.empty() && shell[0].result != win::FALSE;
   EXPECT_EQ(os.Count("CloseHandle"), started ? 1 : 0);
@@ -182,42 +188,42 @@ void Check(const RunResult& run, const Expected& expected) {
     EXPECT_EQ(shell[0].args.at(0), *expected.file);
   }
 
-  ASSERT_LE(os.debugLines.size(), 1u);
-  if (expected.code == 0) {
-    EXPECT_TRUE(os.debugLines.empty());
+  // At most one debugger line: the installer's failure code, or why it could not start.
+  std::vector<std::string> lines;
+  if (expected.code != 0) lines = {kPrefix + std::to_string(expected.code)};
+  if (expected.startFails) lines = {kStartFailed + std::to_string(os.lastError)};
+  if (expected.exactTexts) {
+    EXPECT_EQ(os.debugLines, lines);
   } else {
-    ASSERT_EQ(os.debugLines.size(), 1u) << "no debugger line for " << expected.code;
-    const std::string code = std::to_string(expected.code);
-    if (expected.exactTexts) {
-      EXPECT_EQ(os.debugLines[0], kPrefix + code);
-    } else {
-      EXPECT_TRUE(os.debugLines[0].ends_with(code)) << os.debugLines[0];  // its prefix unread
+    ASSERT_EQ(os.debugLines.size(), lines.size());  // its prefix unread
+    if (!lines.empty()) {
+      EXPECT_TRUE(lines[0].ends_with(os.debugLines[0])) << os.debugLines[0];
     }
   }
 
+  // The report box when the main routine raised, then a runtime error's box when there is one.
   const auto boxes = os.CallsTo("MessageBoxA");
-  switch (status) {
-    case 0:
-      EXPECT_TRUE(boxes.empty()) << boxes.at(0).args.at(1);
-      break;
-    case 1: {
-      ASSERT_EQ(boxes.size(), 1u);
-      const auto& box = boxes[0].args;
-      EXPECT_EQ(box.at(0), "0x0");
-      EXPECT_EQ(box.at(3), "0x2010");
-      EXPECT_TRUE(os.debugLines.empty());
-      if (expected.exactTexts) {
-        EXPECT_TRUE(box.at(1).starts_with("Exception ERegistryException dans le module "));
-        EXPECT_TRUE(box[1].ends_with("\r\n" + expected.reportMessage + ".\r\n")) << box[1];
-        EXPECT_EQ(box.at(2), "Erreur d'application");
-      }
-      break;
+  size_t box = 0;
+  if (!expected.reportMessage.empty()) {
+    ASSERT_GT(boxes.size(), box);
+    const auto& args = boxes[box++].args;
+    EXPECT_EQ(args.at(0), "0x0");
+    EXPECT_EQ(args.at(3), "0x2010");
+    if (expected.exactTexts) {
+      EXPECT_TRUE(args.at(1).starts_with("Exception ERegistryException dans le module "));
+      EXPECT_TRUE(args[1].ends_with("\r\n" + expected.reportMessage + ".\r\n")) << args[1];
+      EXPECT_EQ(args.at(2), "Erreur d'application");
     }
-    default:
-      ASSERT_EQ(boxes.size(), 1u);
-      EXPECT_TRUE(IsRuntimeErrorBox(boxes[0].args, status)) << boxes[0].args.at(1);
-      EXPECT_EQ(os.Count("RegOpenKeyExA"), 0);
   }
+  if (status >= 200) {
+    ASSERT_GT(boxes.size(), box);
+    EXPECT_TRUE(IsRuntimeErrorBox(boxes[box].args, status)) << boxes[box].args.at(1);
+    ++box;
+    if (!expected.afterMainRoutine) {
+      EXPECT_EQ(os.Count("RegOpenKeyExA"), 0);
+    }
+  }
+  EXPECT_EQ(boxes.size(), box) << boxes.back().args.at(1);
 }
 
 // The outcome that the failure rules give when the baseline's call at index fails.
@@ -252,14 +258,14 @@ Expected WithFault(const Scenario& scenario, const std::vector<Call>& baseline, 
   } else if (call.name == "RegisterClassA") {
     expected = ForAnswer(Answer::kInstalled, 0);
     expected.status = 217;
-  } else if (call.name == "ShellExecuteExA") {
+  } else if (call.name == "ShellExecuteExW") {
     expected.code = 0;
+    expected.startFails = true;
   } else if (call.name == "MsgWaitForMultipleObjectsEx" ||
              (call.name == "GetExitCodeProcess" && index == lastRead)) {
     // The wait is given up, or its last read keeps the running state of the one before.
     expected.code = static_cast<std::int32_t>(win::STILL_ACTIVE);
-  } else if (call.name == "GetModuleFileNameA" && call.args.at(1) == "261" &&
-             expected.installerRuns) {
+  } else if (call.name == "GetModuleFileNameW" && expected.installerRuns) {
     expected.file = "\"vc_redist.x86.exe\"";
   }
   return expected;
@@ -296,6 +302,48 @@ TEST(FaultInjectionTest, EveryPlatformCallFailingInTurn) {
   std::printf("[          ] %d injected faults exercised\n", exercised);
   ::testing::Test::RecordProperty("injected_faults", exercised);
   EXPECT_GT(exercised, 100);
+}
+
+// Memory running out inside every call of start-up and shutdown, as operator new meets it: the
+// new-handler once error reporting has set one, std::bad_alloc before.
+TEST(FaultInjectionTest, MemoryRunningOutAtEveryStartUpAndShutdownCall) {
+  int exercised = 0;
+  for (const Scenario& scenario : kScenarios) {
+    const std::vector<Call> baseline = RunScenario(scenario, nullptr, nullptr).os->calls;
+    const auto indexOf = [&](const char* name) {
+      return static_cast<size_t>(std::find_if(baseline.begin(), baseline.end(),
+                                              [&](const Call& call) { return call.name == name; }) -
+                                 baseline.begin());
+    };
+    // Error reporting starts first; the platform id is read by the step after it.
+    const size_t reportingStarted = indexOf("GetVersionExA");
+    const size_t mainRoutine = indexOf("RegOpenKeyExA");
+    const size_t shutdown = indexOf("DestroyWindow");
+    ASSERT_LT(mainRoutine, shutdown);
+    for (size_t index = 0; index < baseline.size(); ++index) {
+      if (index >= mainRoutine && index < shutdown) continue;
+      SCOPED_TRACE(std::string(scenario.name) + ": memory runs out in call " +
+                   std::to_string(index) + " " + baseline[index].name);
+      size_t seen = 0;
+      const RunResult run =
+          RunScenario(scenario, nullptr, [&](const Call& call) -> std::optional<long> {
+            if (seen++ != index) return std::nullopt;
+            EXPECT_EQ(call.name, baseline[index].name) << "the run took another course";
+            if (const std::new_handler handler = std::get_new_handler()) handler();
+            throw std::bad_alloc();
+          });
+      ++exercised;
+      Expected expected;
+      if (index >= shutdown) {
+        expected = ForAnswer(scenario.answer, static_cast<std::int32_t>(scenario.exitCode));
+        expected.afterMainRoutine = true;
+      }
+      expected.status = index < reportingStarted ? 203 : 217;
+      Check(run, expected);
+    }
+  }
+  std::printf("[          ] %d memory exhaustions exercised\n", exercised);
+  EXPECT_GT(exercised, 40);
 }
 
 // Results that Windows may legally give, though rarely.
@@ -364,10 +412,10 @@ TEST(FaultInjectionTest, UnusualButLegalResults) {
          os.SetValue(redistKey, "DisplayName", win::REG_BINARY, kRedist);
        }),
        Answer::kWrongType, kWrongType},
-      {"executable path cut, ending in NUL", missing,
+      {"executable path over 260 characters", missing,
        [&](FakePlatform& os) { os.executablePath = longFolder + std::string(40, 'f'); },
        Answer::kMissing, std::nullopt, installerBesideLongFolder},
-      {"executable path cut, filling the buffer", missing,
+      {"executable path over 260 characters, its ANSI form cut without NUL", missing,
        [&](FakePlatform& os) {
          os.executablePath = longFolder + std::string(40, 'f');
          os.cutPathWithoutNul = true;

@@ -1,5 +1,8 @@
 #include "launcher/launch_sequence.h"
 
+#include <map>
+#include <new>
+
 #include "launcher/error_report.h"
 #include "launcher/errors.h"
 #include "test_support.h"
@@ -21,43 +24,86 @@ class LaunchSequenceTest : public LauncherTest {
 TEST_F(LaunchSequenceTest, InstalledRedistributableIsLeftAlone) {
   AddEntry(kWow, "{X}", kRedist);
   EXPECT_EQ(RunLauncher(os), 0);
-  EXPECT_EQ(os.Count("ShellExecuteExA"), 0);
+  EXPECT_EQ(os.Count("ShellExecuteExW"), 0);
   EXPECT_TRUE(os.debugLines.empty());
   // Only the window title reads the module's name; the installer's path is never built.
+  EXPECT_EQ(os.Count("GetModuleFileNameW"), 0);
   EXPECT_EQ(os.Count("GetModuleFileNameA"), 1);
-  EXPECT_EQ(os.CallsTo("GetModuleFileNameA").at(0).args.at(1), "256");
 }
 
 TEST_F(LaunchSequenceTest, MissingRedistributableStartsTheInstallerBesideTheExecutable) {
-  const std::pair<std::string, std::string> cases[] = {
-      {"C:\\Tools\\launcher.exe", "\"C:\\Tools\\vc_redist.x86.exe\""},
-      {"C:\\launcher.exe", "\"C:\\vc_redist.x86.exe\""},
-      {"\\\\server\\share\\tools\\launcher.exe", "\"\\\\server\\share\\tools\\vc_redist.x86.exe\""},
-      {"C:\\Program Files\\My Tools\\launcher.exe",
-       "\"C:\\Program Files\\My Tools\\vc_redist.x86.exe\""},
-      {"", "\"vc_redist.x86.exe\""},
+  const std::u16string longFolder = u"C:\\" + std::u16string(300, u'd') + u"\\";
+  struct Case {
+    std::string ansiPath;  // as GetModuleFileNameA gives it
+    std::u16string path;
+    std::u16string file;
+    std::vector<std::string> bufferSizes = {"261"};
   };
-  for (const auto& [path, file] : cases) {
-    os.executablePath = path;
+  const Case cases[] = {
+      {"C:\\Tools\\launcher.exe", u"C:\\Tools\\launcher.exe", u"\"C:\\Tools\\vc_redist.x86.exe\""},
+      {"C:\\launcher.exe", u"C:\\launcher.exe", u"\"C:\\vc_redist.x86.exe\""},
+      {"", u"\\\\server\\share\\tools\\launcher.exe",
+       u"\"\\\\server\\share\\tools\\vc_redist.x86.exe\""},
+      {"", u"C:\\Program Files\\My Tools\\launcher.exe",
+       u"\"C:\\Program Files\\My Tools\\vc_redist.x86.exe\""},
+      {"", u"C:launcher.exe", u"\"C:vc_redist.x86.exe\""},
+      {"", u"", u"\"vc_redist.x86.exe\""},
+      // A folder named with a letter of the ANSI code page, and one that it cannot hold.
+      {"C:\\Outils\\Caf\xE9\\launcher.exe", u"C:\\Outils\\Café\\launcher.exe",
+       u"\"C:\\Outils\\Café\\vc_redist.x86.exe\""},
+      {"C:\\Users\\????\\launcher.exe", u"C:\\Users\\Олег\\launcher.exe",
+       u"\"C:\\Users\\Олег\\vc_redist.x86.exe\""},
+      {"",
+       longFolder + u"launcher.exe",
+       u"\"" + longFolder + u"vc_redist.x86.exe\"",
+       {"261", "522"}},
+      {"", std::u16string(260, u'x'), u"\"vc_redist.x86.exe\"", {"261"}},
+      {"", std::u16string(261, u'x'), u"\"vc_redist.x86.exe\"", {"261", "522"}},
+  };
+  for (const Case& c : cases) {
+    os.executablePath = c.ansiPath;
+    os.executablePathW = c.path;
+    os.calls.clear();
     EXPECT_EQ(RunLauncher(os), 0);
     ASSERT_TRUE(os.shellRequest);
-    EXPECT_EQ(os.shellRequest->file, file);
-    EXPECT_EQ(os.shellRequest->parameters, "/install /passive /norestart");
+    EXPECT_EQ(os.shellRequest->file, c.file) << platform::fake::Utf8(c.path);
+    EXPECT_EQ(os.shellRequest->parameters, u"/install /passive /norestart");
     EXPECT_EQ(os.shellRequest->hwnd, nullptr);
+    std::vector<std::string> sizes;
+    for (const Call& call : os.CallsTo("GetModuleFileNameW")) {
+      EXPECT_EQ(call.args.at(0), "0x0");
+      sizes.push_back(call.args.at(1));
+    }
+    EXPECT_EQ(sizes, c.bufferSizes);
     UninstallKeyPath = std::string(kInitialUninstallKeyPath);
   }
-  EXPECT_EQ(os.CallsTo("GetModuleFileNameA").at(1).args, (std::vector<std::string>{"0x0", "261"}));
 }
 
-TEST_F(LaunchSequenceTest, PathCutByTheSystemStillGivesAFolder) {
-  const std::string longPath = "C:\\" + std::string(250, 'd') + "\\" + std::string(20, 'f');
-  for (bool withoutNul : {false, true}) {
-    os.executablePath = longPath;
-    os.cutPathWithoutNul = withoutNul;
+TEST_F(LaunchSequenceTest, OneCodePageForEveryByteWiseScan) {
+  // Lead bytes come from the system's ANSI code page, whatever the user's formats: 1252 here,
+  // though the fake knows the lead bytes of 932, in which 0xE9 0x5C would be one character.
+  os.ansiCodePage = 1252;
+  os.executablePath = "C:\\Outils\\Caf\xE9\\launcher.exe";
+  os.executablePathW = u"C:\\Outils\\Caf\u00E9\\launcher.exe";
+  AddEntry(kWow, "{ABCD}", "Other product");  // 6 characters
+  EXPECT_EQ(RunLauncher(os), 0);
+  EXPECT_EQ(os.shellRequest->file, u"\"C:\\Outils\\Caf\u00E9\\vc_redist.x86.exe\"");
+  EXPECT_EQ(os.windows.begin()->second.title, "launcher");
+  EXPECT_EQ(os.CallsTo("RegEnumKeyExA").at(0).args.at(2), "7") << "name buffer doubled";
+}
+
+TEST_F(LaunchSequenceTest, InstallerThatCannotStartLeavesOneDebuggerLine) {
+  for (win::DWORD reason : {2u, 5u, 1223u}) {
+    os.shellOutcome = FakePlatform::ShellOutcome::kFails;
+    os.shellError = reason;
+    os.debugLines.clear();
     EXPECT_EQ(RunLauncher(os), 0);
-    EXPECT_EQ(os.shellRequest->file, "\"C:\\" + std::string(250, 'd') + "\\vc_redist.x86.exe\"");
+    EXPECT_EQ(os.debugLines, std::vector<std::string>{kStartFailed + std::to_string(reason)});
+    EXPECT_TRUE(os.boxes.empty());
     UninstallKeyPath = std::string(kInitialUninstallKeyPath);
   }
+  // The exact bytes, against the resource script itself.
+  EXPECT_EQ(os.debugLines.at(0), "Impossible de lancer l'installation : 1223");
 }
 
 TEST_F(LaunchSequenceTest, NonZeroInstallerCodeIsOneDebuggerLine) {
@@ -75,8 +121,9 @@ TEST_F(LaunchSequenceTest, NonZeroInstallerCodeIsOneDebuggerLine) {
   }
 }
 
-TEST_F(LaunchSequenceTest, SuccessOrNoStartWritesNothing) {
-  for (auto outcome : {FakePlatform::ShellOutcome::kStarts, FakePlatform::ShellOutcome::kFails}) {
+TEST_F(LaunchSequenceTest, SuccessOrAStartWithoutHandleWritesNothing) {
+  for (auto outcome :
+       {FakePlatform::ShellOutcome::kStarts, FakePlatform::ShellOutcome::kStartsWithoutHandle}) {
     os.shellOutcome = outcome;
     EXPECT_EQ(RunLauncher(os), 0);
     EXPECT_TRUE(os.debugLines.empty());
@@ -97,17 +144,26 @@ TEST_F(LaunchSequenceTest, WaitGivenUpAtLogOffIsReportedAs259) {
 
 TEST_F(LaunchSequenceTest, StartsUpAndShutsDownInOrder) {
   std::optional<std::string> pathAtDestroy;
+  // The phase that an error which cannot be unwound is reported in, by call.
+  std::map<std::string, bool> mainRoutineRunning;
   os.beforeCall = [&](const Call& call) -> std::optional<long> {
     if (call.name == "DestroyWindow") pathAtDestroy = UninstallKeyPath;
+    for (const char* name :
+         {"CreateWindowExA", "RegOpenKeyExA", "ShellExecuteExW", "DestroyWindow"})
+      if (call.name == name) mainRoutineRunning.try_emplace(call.name, MainRoutineRunning);
     return std::nullopt;
   };
-  os.threadLocale = 0x0411;
+  os.ansiCodePage = 932;
   EXPECT_EQ(RunLauncher(os), 0);
   EXPECT_LT(IndexOf("GetVersionExA"), IndexOf("CreateWindowExA"));
   EXPECT_LT(IndexOf("GetCPInfo"), IndexOf("CreateWindowExA"));
   EXPECT_LT(IndexOf("CreateWindowExA"), IndexOf("RegOpenKeyExA"));
-  EXPECT_LT(IndexOf("ShellExecuteExA"), IndexOf("DestroyWindow"));
+  EXPECT_LT(IndexOf("ShellExecuteExW"), IndexOf("DestroyWindow"));
   EXPECT_EQ(pathAtDestroy, "");  // emptied before the host is released
+  EXPECT_EQ(mainRoutineRunning, (std::map<std::string, bool>{{"CreateWindowExA", false},
+                                                             {"RegOpenKeyExA", true},
+                                                             {"ShellExecuteExW", true},
+                                                             {"DestroyWindow", false}}));
   EXPECT_TRUE(os.boxes.empty());
   EXPECT_TRUE(LeadByteSet.test(0x81));
 }
@@ -117,6 +173,16 @@ std::function<std::optional<long>(const Call&)> RaiseIn(std::string name, std::s
   return [name, message](const Call& call) -> std::optional<long> {
     if (call.name == name) Raise<Exception>(message);
     return std::nullopt;
+  };
+}
+
+// Runs out of memory inside the named call, as operator new does: through the new-handler when
+// one is set, with std::bad_alloc otherwise.
+std::function<std::optional<long>(const Call&)> ExhaustMemoryIn(std::string name) {
+  return [name](const Call& call) -> std::optional<long> {
+    if (call.name != name) return std::nullopt;
+    if (const std::new_handler handler = std::get_new_handler()) handler();
+    throw std::bad_alloc();
   };
 }
 
@@ -154,7 +220,7 @@ TEST_F(LaunchSequenceTest, RegistryErrorIsReportedAfterItsCleanUps) {
   EXPECT_EQ(openKeysAtBox, 0) << "the entry's key is closed before the box";
   EXPECT_EQ(pathAtBox, std::string(kInitialUninstallKeyPath));
   EXPECT_EQ(pathAtDestroy, "");
-  EXPECT_EQ(os.Count("ShellExecuteExA"), 0);
+  EXPECT_EQ(os.Count("ShellExecuteExW"), 0);
   EXPECT_TRUE(os.debugLines.empty());
   EXPECT_FALSE(ErrorReportingActive);
 }
@@ -170,12 +236,12 @@ TEST_F(LaunchSequenceTest, ErrorDuringStartUpEndsWithARuntimeError) {
          return std::nullopt;
        },
        217},
-      {RaiseIn("GetThreadLocale", "x"), 217},
-      {[](const Call& call) -> std::optional<long> {
-         if (call.name == "LoadStringA") throw std::bad_alloc();  // before reporting started
-         return std::nullopt;
-       },
-       203},
+      {RaiseIn("GetACP", "x"), 217},
+      {ExhaustMemoryIn("LoadStringA"), 203},  // before error reporting has started
+      {ExhaustMemoryIn("GetVersionExA"), 217},
+      {ExhaustMemoryIn("GetACP"), 217},
+      {ExhaustMemoryIn("CreateWindowExA"), 217},
+      {ExhaustMemoryIn("SetWindowLongA"), 217},
   };
   for (const Case& c : cases) {
     os.boxes.clear();
@@ -190,20 +256,25 @@ TEST_F(LaunchSequenceTest, ErrorDuringStartUpEndsWithARuntimeError) {
 }
 
 TEST_F(LaunchSequenceTest, FailedShutdownStepLetsTheOthersRunThenEndsWith217) {
-  os.beforeCall = RaiseIn("DestroyWindow", "x");
-  EXPECT_EQ(RunLauncher(os), 217);
-  ASSERT_EQ(os.boxes.size(), 1u);
-  EXPECT_TRUE(IsRuntimeErrorBox(os.boxes[0], 217));
-  EXPECT_FALSE(ErrorReportingActive) << "error reporting's own step still ran";
+  for (const auto& fault : {RaiseIn("DestroyWindow", "x"), ExhaustMemoryIn("DestroyWindow")}) {
+    os.boxes.clear();
+    os.beforeCall = fault;
+    EXPECT_EQ(RunLauncher(os), 217);
+    ASSERT_EQ(os.boxes.size(), 1u);
+    EXPECT_TRUE(IsRuntimeErrorBox(os.boxes[0], 217));
+    EXPECT_FALSE(ErrorReportingActive) << "error reporting's own step still ran";
 
-  // After a report, the runtime error is a second box and its status wins.
-  os.boxes.clear();
-  UninstallKeyPath = std::string(kInitialUninstallKeyPath);
-  os.SetValue(kWow + "\\{A}", "DisplayName", win::REG_DWORD, std::string(4, '\0'));
-  EXPECT_EQ(RunLauncher(os), 217);
-  ASSERT_EQ(os.boxes.size(), 2u);
-  EXPECT_EQ(os.boxes[0].caption, "Erreur d'application");
-  EXPECT_TRUE(IsRuntimeErrorBox(os.boxes[1], 217));
+    // After a report, the runtime error is a second box and its status wins.
+    os.boxes.clear();
+    UninstallKeyPath = std::string(kInitialUninstallKeyPath);
+    os.SetValue(kWow + "\\{A}", "DisplayName", win::REG_DWORD, std::string(4, '\0'));
+    EXPECT_EQ(RunLauncher(os), 217);
+    ASSERT_EQ(os.boxes.size(), 2u);
+    EXPECT_EQ(os.boxes[0].caption, "Erreur d'application");
+    EXPECT_TRUE(IsRuntimeErrorBox(os.boxes[1], 217));
+    os.DeleteKey(kWow + "\\{A}");
+    UninstallKeyPath = std::string(kInitialUninstallKeyPath);
+  }
 }
 
 TEST_F(LaunchSequenceTest, ErrorInTheWindowsOwnHandlingIsShownAndTheWaitGoesOn) {
@@ -222,6 +293,69 @@ TEST_F(LaunchSequenceTest, ErrorInTheWindowsOwnHandlingIsShownAndTheWaitGoesOn) 
   EXPECT_EQ(os.boxes[0].type, 0x10u);
   EXPECT_EQ(os.boxes[0].owner, os.windows.begin()->first);
   EXPECT_EQ(os.debugLines, std::vector<std::string>{kPrefix + "1603"});
+}
+
+// Stands for the thread's exception chain on Windows: catch scopes link their records on it,
+// and a raised error is offered to the system's filter, where a debugger sees it, only when no
+// catch scope would take it.
+struct ExceptionChain {
+  static inline std::vector<void*> records;
+  struct Offer {
+    std::string message;
+    std::uintptr_t address;
+  };
+  static inline std::vector<Offer> offered;
+
+  ExceptionChain() {
+    records.clear();
+    offered.clear();
+    CatchScope::SetHooks([](void* record) { records.push_back(record); },
+                         [](void* record) {
+                           ASSERT_FALSE(records.empty());
+                           EXPECT_EQ(records.back(), record) << "a record left out of order";
+                           records.pop_back();
+                         });
+    SetRaiseHook([](Exception* error) {
+      if (records.empty()) offered.push_back({error->Message(), error->RaiseAddress()});
+    });
+  }
+  ~ExceptionChain() {
+    SetRaiseHook(nullptr);
+    CatchScope::SetHooks(nullptr, nullptr);
+  }
+};
+
+TEST_F(LaunchSequenceTest, OnlyErrorsThatNothingCatchesReachADebugger) {
+  const ExceptionChain chain;
+  // An error in the window's own handling is caught there: a debugger never hears of it.
+  os.process = {0, 2};
+  os.beforeCall = [&, waits = 0](const Call& call) mutable -> std::optional<long> {
+    if (call.name == "MsgWaitForMultipleObjectsEx" && ++waits == 1)
+      os.PostMessage(os.windows.begin()->first, win::WM_USER);
+    if (call.name == "DefWindowProcA" && call.args.at(1) == "0x400") Raise<Exception>("Oups");
+    return std::nullopt;
+  };
+  EXPECT_EQ(RunLauncher(os), 0);
+  ASSERT_EQ(os.boxes.size(), 1u);
+  EXPECT_EQ(os.boxes[0].text, "Oups.");
+  EXPECT_TRUE(ExceptionChain::offered.empty());
+  EXPECT_TRUE(ExceptionChain::records.empty()) << "a catch scope left linked";
+
+  // An error in the check is offered with the address that the report then shows (as an
+  // offset from the program's code section, its address being in no module).
+  os.boxes.clear();
+  os.beforeCall = nullptr;
+  UninstallKeyPath = std::string(kInitialUninstallKeyPath);
+  os.SetValue(kWow + "\\{A}", "DisplayName", win::REG_DWORD, std::string(4, '\0'));
+  EXPECT_EQ(RunLauncher(os), 1);
+  ASSERT_EQ(ExceptionChain::offered.size(), 1u);
+  EXPECT_EQ(ExceptionChain::offered[0].message, kWrongType);
+  char shown[9];
+  std::snprintf(shown, sizeof shown, "%08X",
+                static_cast<unsigned>(ExceptionChain::offered[0].address - 0x1000));
+  ASSERT_EQ(os.boxes.size(), 1u);
+  EXPECT_NE(os.boxes[0].text.find(std::string(" dans ") + shown + ".\r\n"), std::string::npos)
+      << os.boxes[0].text;
 }
 
 TEST_F(LaunchSequenceTest, ErrorRaisedByThePumpIsReportedAndLeavesTheInstallerRunning) {

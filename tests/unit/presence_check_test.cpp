@@ -109,24 +109,34 @@ TEST_F(PresenceCheckTest, WithoutAnyUninstallKeyTheAnswerIsNoAndNoEntryIsOpened)
   EXPECT_EQ(os.CallsTo("RegQueryInfoKeyA").at(0).args.at(0), Hex(nullptr));
 }
 
-TEST_F(PresenceCheckTest, ThirtyTwoBitWindowsIsLookedThroughInItsNativeKey) {
-  AddEntry(kNative, "{NATIVE}", kRedist);
-  EXPECT_TRUE(IsRedistInstalled(os));
+TEST_F(PresenceCheckTest, NativeKeyIsReadOnlyWhenTheWow64KeyIsAbsent) {
   const std::string native = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
-  EXPECT_EQ(OpenedPaths(), (std::vector<std::string>{kWowSubKey, native, native + "{NATIVE}"}));
-}
-
-TEST_F(PresenceCheckTest, TheNativeKeyIsNotReadWhenTheWow64KeyExists) {
-  os.AddKey(kWow);
-  AddEntry(kNative, "{NATIVE}", kRedist);
-  EXPECT_FALSE(IsRedistInstalled(os));
-  EXPECT_EQ(OpenedPaths(), std::vector<std::string>{kWowSubKey});
-}
-
-TEST_F(PresenceCheckTest, RefusedUninstallKeyIsLikeAMissingOne) {
-  AddEntry(kWow, "{MATCH}", kRedist);
-  os.deniedKeys = {kWow};
-  EXPECT_FALSE(IsRedistInstalled(os));
+  struct Case {
+    const char* what;
+    std::function<void(platform::fake::FakePlatform&)> wowKey;
+    bool installed;
+    std::vector<std::string> opened;
+  };
+  const Case cases[] = {
+      // 32-bit Windows: no WOW6432Node branch at all.
+      {"absent",
+       [](auto& os) { os.DeleteKey("HKLM\\SOFTWARE\\WOW6432Node"); },
+       true,
+       {kWowSubKey, native, native + "{NATIVE}"}},
+      // 64-bit Windows where the open is refused: its 64-bit software is not listed instead.
+      {"refused", [](auto& os) { os.deniedKeys = {kWow}; }, false, {kWowSubKey}},
+      {"empty", [](auto& os) { os.AddKey(kWow); }, false, {kWowSubKey}},
+  };
+  for (const Case& c : cases) {
+    platform::fake::FakePlatform machine;
+    machine.SetString(kNative + "\\{NATIVE}", "DisplayName", kRedist);
+    c.wowKey(machine);
+    EXPECT_EQ(IsRedistInstalled(machine), c.installed) << c.what;
+    std::vector<std::string> opened;
+    for (const Call& call : machine.CallsTo("RegOpenKeyExA")) opened.push_back(call.args.at(1));
+    EXPECT_EQ(opened, c.opened) << c.what;
+    EXPECT_EQ(machine.OpenKeyCount(), 0);
+  }
 }
 
 TEST_F(PresenceCheckTest, EntryThatCannotBeOpenedReusesTheKeyOpenedBefore) {
@@ -188,16 +198,46 @@ TEST_F(PresenceCheckTest, NameBufferIsDoubledForDoubleByteCodePagesOnNT) {
   AddEntry(kWow, "{ABCD}", "Other product");  // 6 characters
   struct Case {
     bool nt;
-    bool doubleByte;
+    win::UINT codePage;
     std::string enumSize;
   };
-  for (const Case& c : {Case{true, true, "13"}, Case{true, false, "7"}, Case{false, true, "7"}}) {
+  for (const Case& c : {Case{true, 932, "13"}, Case{true, 1252, "7"}, Case{false, 932, "7"}}) {
     PlatformIsNT = c.nt;
-    LeadByteSet.reset();
-    if (c.doubleByte) LeadByteSet.set(0x81);
+    os.ansiCodePage = c.codePage;
+    FillLeadByteSet(os);
     os.calls.clear();
     EXPECT_FALSE(IsRedistInstalled(os));
     EXPECT_EQ(os.CallsTo("RegEnumKeyExA").at(0).args.at(2), c.enumSize);
+  }
+}
+
+TEST_F(PresenceCheckTest, SizesBeyondAnyRealKeyOrTextAreNotTrusted) {
+  AddEntry(kWow, "{MATCH}", kRedist);
+  struct Case {
+    std::optional<win::DWORD> longestName, valueSize;
+    std::optional<bool> installed;  // nothing: the read-failure error
+  };
+  const Case cases[] = {
+      {32767, std::nullopt, true},
+      {32768, std::nullopt, false},  // no name is listed, no entry opened
+      {0xFFFFFFFF, std::nullopt, false},
+      {0x7FFFFFFF, std::nullopt, false},
+      {std::nullopt, 64u << 20, true},
+      {std::nullopt, (64u << 20) + 1, std::nullopt},
+      {std::nullopt, 0xFFFFFFFF, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    os.reportedLongestSubKey = c.longestName;
+    os.reportedValueSize = c.valueSize;
+    os.calls.clear();
+    if (c.installed) {
+      EXPECT_EQ(IsRedistInstalled(os), *c.installed);
+    } else {
+      EXPECT_EQ(RaisedMessage(), kReadFailed);
+    }
+    if (c.longestName > 32767u) {
+      EXPECT_EQ(OpenedPaths(), std::vector<std::string>{kWowSubKey});
+    }
   }
 }
 

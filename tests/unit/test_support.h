@@ -13,12 +13,15 @@ namespace launcher::test {
 inline const std::string kWow =
     "HKLM\\SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 inline const std::string kNative = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-inline const std::string kRedist(kRedistDisplayName);
+// Spelled out here, so that a wrong byte in the launcher's own text fails the tests.
+inline const std::string kRedist =
+    "Microsoft Visual C++ 2015-2022 Redistributable (x86) - 14.34.31931";
 // The uninstall key as the registry calls receive it: below HKLM, ending in a backslash.
 inline const std::string kWowSubKey =
     "SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 // The launcher's texts, in Windows-1252.
 inline const std::string kPrefix = "Erreur lors de l'installation : ";
+inline const std::string kStartFailed = "Impossible de lancer l'installation : ";
 inline const std::string kWrongType =
     "Type de donn\xE9"
     "es incorrect pour 'DisplayName'";
