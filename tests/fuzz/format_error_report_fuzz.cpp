@@ -5,7 +5,7 @@
 
 #include "fuzz_support.h"
 #include "launcher/error_report.h"
-#include "platform/fake/fake_platform.h"
+#include "tests/fake/fake_platform.h"
 
 namespace {
 

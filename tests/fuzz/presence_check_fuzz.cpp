@@ -9,7 +9,7 @@
 
 #include "fuzz_support.h"
 #include "launcher/errors.h"
-#include "platform/fake/fake_platform.h"
+#include "tests/fake/fake_platform.h"
 
 namespace {
 

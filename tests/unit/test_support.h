@@ -6,7 +6,7 @@
 #include "launcher/launch_sequence.h"
 #include "launcher/lead_bytes.h"
 #include "launcher/presence_check.h"
-#include "platform/fake/fake_platform.h"
+#include "tests/fake/fake_platform.h"
 
 namespace launcher::test {
 
