@@ -49,6 +49,10 @@ void TApplication::RegisterWindowClass() {
 // The executable's file name without folder and extension, in the ANSI code page, lower case
 // but for its first character: LAUNCHER.EXE gives Launcher.
 std::string TApplication::ExecutableBaseName() {
+  // Deliberate: at most 255 characters of the path, read as ANSI and then converted as if it
+  // were OEM text, which changes its characters above 0x7F; and the name ends at its first dot
+  // (ApplicationTest.TitleIsTheExecutableBaseNameWithItsFirstCharacterKept would notice a
+  // change).
   char path[256] = {};
   os_.GetModuleFileNameA(instance_, path, sizeof path);
   path[sizeof path - 1] = '\0';
@@ -96,7 +100,8 @@ LRESULT TApplication::HandleMessage(HWND window, UINT message, WPARAM wParam, LP
       if (wParam != 0) quitRequested_ = true;
       return 0;
     case WM_CLOSE:
-      // Only the end of the run closes this window.
+      // Deliberately ignored: only the end of the run closes this window, and the wait goes on
+      // (ElevatedRunTest.QueryEndSessionAndCloseLeaveTheWaitGoingOn would notice a change).
       return 0;
     default:
       return os_.DefWindowProcA(window, message, wParam, lParam);

@@ -59,6 +59,8 @@ std::int32_t RunAsAdminAndWait(Platform& os, TApplication& app, HWND owner,
     DWORD read;
     if (os.GetExitCodeProcess(process.get(), &read)) code = read;
     if (ended || code != STILL_ACTIVE) break;
+    // Deliberate: a wait given up (log-off, WM_QUIT) leaves the installer running, and its code
+    // is then 259 (ElevatedRunTest's quit and end-session tests would notice a change).
     if (app.QuitRequested()) break;
     // Sleep until the installer ends or a message arrives, rather than spin.
     const HANDLE handles[] = {process.get()};

@@ -180,20 +180,30 @@ size_t FormatErrorReport(Platform& os, const Exception& error, std::uintptr_t ra
     // Not in any module: name the program, as if the address were in its code section.
     os.GetModuleFileNameA(os.GetModuleHandleA(nullptr), path, sizeof path);
     path[sizeof path - 1] = '\0';
+    // Deliberate: the address minus 0x1000, the code section's usual offset, though no base
+    // was found (ErrorReportTest.ReportNamesTheModuleThatHoldsTheRaisePoint and the report's
+    // fuzz target would notice a change).
     shown = raiseAddress == 0 ? 0 : raiseAddress - 0x1000;
   }
   const std::string& message = error.Message();
+  // Deliberate: a period unless the message ends in one, unlike the host box's rule below
+  // (ErrorReportTest.ReportEndsTheMessageWithOnePeriod would notice a change).
   const std::string_view period = !message.empty() && message.back() != '.' ? "." : "";
 
+  // Deliberate: a template of at most 255 characters, like the other fixed buffers of the boxes.
   char pattern[256] = {};
   os.LoadStringA(os.GetModuleHandleA(nullptr), IDS_ERROR_REPORT, pattern, sizeof pattern);
   const std::string_view className(error.ClassName(), strnlen(error.ClassName(), 255));
+  // Deliberate: the module's name is cut at its last backslash only, where the access
+  // violation's message also cuts at a colon (the report's fuzz target would notice a change).
   return FormatTo(
       buffer, capacity, pattern,
       {className, FileNameOf(path, "\\"), static_cast<std::uint32_t>(shown), message, period});
 }
 
 void ShowErrorReport(Platform& os, const Exception& error) {
+  // Deliberate: fixed buffers, so a long report is cut at 1023 characters and the title at 63
+  // (ErrorReportTest.LongReportIsCutAt1023Characters would notice a change).
   char text[1024];
   FormatErrorReport(os, error, error.RaiseAddress(), text, sizeof text);
   char title[64] = {};
@@ -207,6 +217,8 @@ void ShowRuntimeError(Platform& os, int number, std::uintptr_t address) {
   char text[64];
   FormatTo(text, sizeof text, "Runtime error %s at %p",
            {std::string_view(digits, end - digits), static_cast<std::uint32_t>(address)});
+  // Deliberate: in English, without an icon or owner, unlike the launcher's other boxes (the
+  // tests' IsRuntimeErrorBox and the end-to-end error tests would notice a change).
   os.MessageBoxA(nullptr, text, "Error", MB_OK);
 }
 
@@ -214,7 +226,9 @@ void ShowHostError(Platform& os, HWND window, const Exception& error) {
   if (const HWND capture = os.GetCapture()) os.SendMessageA(capture, WM_CANCELMODE, 0, 0);
 
   // A period only after a last character above the period itself: letters, digits, and
-  // signs from 0x2F on; the first byte of a double-byte character decides for it.
+  // signs from 0x2F on; the first byte of a double-byte character decides for it. Deliberately
+  // not the report's rule (ErrorReportTest.HostBoxAddsAPeriodOnlyAfterACharacterAboveIt would
+  // notice a change).
   const std::string& message = error.Message();
   size_t lastStart = 0;
   for (size_t i = 0; i < message.size();) {

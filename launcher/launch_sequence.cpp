@@ -48,6 +48,9 @@ void InstallRedistIfMissing(Platform& os, TApplication& app) {
     const std::u16string file = u"\"" + folder + std::u16string(kInstallerFileName) + u"\"";
     code = RunAsAdminAndWait(os, app, nullptr, file, std::u16string(kInstallerParameters));
   }
+  // Deliberate: any code but 0 is reported as the installer's failure, 259 too, which is the
+  // code of an installer left running when the wait was given up or failed
+  // (LaunchSequenceTest.WaitGivenUpAtLogOffIsReportedAs259 would notice a change).
   if (code != 0) OutputDebugLine(os, IDS_INSTALL_ERROR_PREFIX, std::to_string(code));
 }
 
@@ -187,6 +190,8 @@ std::int32_t RunLauncher(Platform& os) {
   }
 
   if (pending) ShowAndSet(os, *pending);
+  // Deliberate: the program-wide path is emptied after any box and before the shutdown steps
+  // (LaunchSequenceTest.StartsUpAndShutsDownInOrder would notice a change).
   UninstallKeyPath.clear();
   if (const auto failure = host.ShutDown()) ShowAndSet(os, *failure);
   return ExitStatus;

@@ -31,6 +31,8 @@ std::string ListUninstallEntries(Platform& os, TStringList& names) {
   return entriesPath;
 }
 
+// Deliberately a prefix: a DisplayName that goes on past the runtime's 66 bytes matches too
+// (PresenceCheckTest.DisplayNameMatchesOnItsFirst66Bytes would notice a change).
 bool IsRedistName(std::string_view displayName) {
   return displayName.substr(0, kRedistDisplayName.size()) == kRedistDisplayName;
 }
@@ -46,8 +48,14 @@ bool IsRedistInstalled(Platform& os) {
   PrepareReader(reader);
   const int count = names.Count();
   for (int i = 0; i < count; ++i) {
-    // A failed open leaves the reader on the entry opened before, which is examined again.
+    // Deliberate: a failed open leaves the reader on the entry opened before, which is
+    // examined again, so an entry that cannot be opened answers with its predecessor's name
+    // (PresenceCheckTest.EntryThatCannotBeOpenedReusesTheKeyOpenedBefore and the presence
+    // check's fuzz target would notice a change).
     reader.OpenKey(entriesPath + names[i]);
+    // Deliberate: "DisplayName" is queried three times, for its existence, its size and its
+    // data, so a value that changes between them reads as empty or raises (the presence
+    // check's tests of value changes and of a refused entry count these queries).
     if (!reader.ValueExists(kDisplayNameValue)) continue;
     if (IsRedistName(reader.ReadString(kDisplayNameValue))) return true;
   }

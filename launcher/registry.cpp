@@ -52,8 +52,10 @@ void TRegistry::GetKeyNames(TStringList& names) {
   size_t longest = longestName;
   if (PlatformIsNT && LeadByteSet.any()) longest *= 2;
 
-  // One buffer for every index, with a NUL after it that the calls never overwrite. A failed
-  // call leaves the previous name in it, which is appended again.
+  // One buffer for every index, with a NUL after it that the calls never overwrite. Deliberate:
+  // a failed call leaves the previous name in it, which is appended again, so the list has one
+  // name for each sub-key counted (PresenceCheckTest.FailedEnumerationAppendsThePreviousNameAgain
+  // and the presence check's fuzz target would notice a change).
   std::vector<char> name(longest + 2, '\0');
   for (DWORD index = 0; index < subKeys; ++index) {
     DWORD size = static_cast<DWORD>(longest + 1);
@@ -79,6 +81,8 @@ bool TRegistry::ValueExists(const std::string& name) {
 std::string TRegistry::ReadString(const std::string& name) {
   DWORD size;
   QueryValueSize(name, size);
+  // Deliberate: a value without data reads as empty text whatever its type, and raises no
+  // wrong-type error (the presence check's fuzz target would notice a change).
   if (size == 0) return {};
 
   // The data, then a NUL of our own: data without a terminator still ends there.

@@ -4,7 +4,7 @@
 // defines as macros.
 #include "platform/win32_entry.h"
 #include "platform/win32_platform.h"
-#include "platform/win32_runtime.h"
+#include "platform/win32_runtime_replacements.h"
 
 #include <windows.h>
 

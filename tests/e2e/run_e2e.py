@@ -3,7 +3,7 @@
 throwaway 32-bit prefix, with a stub standing in for vc_redist.x86.exe.
 
 usage: run_e2e.py --launcher build/windows/launcher.exe --helpers build/windows/tests/e2e
-                  [--faults build/windows/tests/faults/launcher_faults.exe]
+                  [--faults build/windows/tests/faulty_launcher/launcher_faults.exe]
                   [--group registry|install|window|errors|hostile|signed ...]
                   [--only SUBSTRING]
 """

@@ -5,7 +5,7 @@
 
 #include "fuzz_support.h"
 #include "launcher/error_report.h"
-#include "platform/fake/fake_platform.h"
+#include "tests/fake/fake_platform.h"
 
 namespace {
 
@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   using namespace launcher;
   using platform::fake::FakePlatform;
   fuzz::FuzzInput input(data, size);
-  fuzz::ResetProgramState();
+  test::ResetProgramState();
 
   FakePlatform os;
   const std::uint8_t flags = input.Byte();

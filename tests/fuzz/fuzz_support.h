@@ -1,5 +1,6 @@
-// Helpers of the fuzz targets: reading a structured case from the fuzzer's bytes, resetting the
-// program-wide state, and failing loudly enough for the fuzzer to keep the input.
+// Helpers of the fuzz targets: reading a structured case from the fuzzer's bytes and failing
+// loudly enough for the fuzzer to keep the input. What they share with the unit tests is in
+// tests/support/test_support.h.
 #pragma once
 
 #include <bitset>
@@ -10,9 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "launcher/launch_sequence.h"
-#include "launcher/lead_bytes.h"
-#include "launcher/presence_check.h"
+#include "tests/support/test_support.h"
 
 #define FUZZ_CHECK(condition)                                                            \
   do {                                                                                   \
@@ -64,13 +63,6 @@ class FuzzInput {
   const std::uint8_t* data_;
   size_t size_;
 };
-
-inline void ResetProgramState() {
-  UninstallKeyPath = std::string(kInitialUninstallKeyPath);
-  LeadByteSet.reset();
-  PlatformIsNT = true;
-  ExitStatus = 0;
-}
 
 // The last delimiter of text that is not the second byte of a double-byte character, found by
 // reading the text forwards character by character: a lead byte takes the next byte with it.

@@ -5,7 +5,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   using namespace launcher;
   fuzz::FuzzInput input(data, size);
-  fuzz::ResetProgramState();
+  test::ResetProgramState();
   LeadByteSet = input.ByteSet();
   const std::string_view delimiters = input.Byte() & 1 ? "\\:" : "\\";
   const std::string text = input.Rest();

@@ -9,16 +9,15 @@
 
 #include "fuzz_support.h"
 #include "launcher/errors.h"
-#include "platform/fake/fake_platform.h"
+#include "tests/fake/fake_platform.h"
 
 namespace {
 
 using platform::fake::Call;
 using platform::fake::FakePlatform;
 
-const std::string kWow =
-    "HKLM\\SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-const std::string kRedist(launcher::kRedistDisplayName);
+using launcher::test::kRedist;
+using launcher::test::kWow;
 
 struct Entry {
   std::string name;
@@ -73,7 +72,7 @@ Entry ReadEntry(launcher::fuzz::FuzzInput& input, std::string name) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   using namespace launcher;
   fuzz::FuzzInput input(data, size);
-  fuzz::ResetProgramState();
+  test::ResetProgramState();
   FakePlatform os;
 
   const std::uint8_t flags = input.Byte();
@@ -126,9 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   } catch (Exception* raw) {
     const OwnedError error(raw);
     FUZZ_CHECK(std::string(error->ClassName()) == "ERegistryException");
-    FUZZ_CHECK(error->Message() ==
-               "Type de donn\xE9"
-               "es incorrect pour 'DisplayName'");
+    FUZZ_CHECK(error->Message() == test::kWrongType);
     outcome = Outcome::kWrongType;
   }
 

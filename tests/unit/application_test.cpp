@@ -1,7 +1,7 @@
 #include "launcher/application.h"
 
 #include "launcher/errors.h"
-#include "test_support.h"
+#include "launcher_test.h"
 
 namespace launcher::test {
 namespace {

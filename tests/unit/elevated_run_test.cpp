@@ -2,7 +2,7 @@
 
 #include <climits>
 
-#include "test_support.h"
+#include "launcher_test.h"
 
 namespace launcher::test {
 namespace {

@@ -4,74 +4,13 @@
 #include <cstring>
 #include <new>
 
-#include "launcher/text_format.h"
-#include "test_support.h"
+#include "error_report_fixture.h"
 
 namespace launcher::test {
 namespace {
 
-using platform::fake::FakePlatform;
-
-const std::string kEol = "\r\n";
-constexpr std::uintptr_t kProgramBase = 0x400000;
-
-class ErrorReportTest : public LauncherTest {
- protected:
-  ErrorReportTest() {
-    os.regions = {{kProgramBase, kProgramBase + 0x20000, kProgramBase, true},
-                  {0x7C800000, 0x7C900000, 0x7C800000, true},
-                  {0x00900000, 0x00910000, 0x00900000, false}};
-    os.modulePaths[0x7C800000] = "C:\\windows\\system32\\kernel32.dll";
-    StartErrorReporting(os);
-  }
-  ~ErrorReportTest() override { StopErrorReporting(); }
-
-  std::string Report(const Exception& error, std::uintptr_t address, size_t capacity = 1024) {
-    std::vector<char> buffer(capacity + 16, '#');
-    const size_t length = FormatErrorReport(os, error, address, buffer.data(), capacity);
-    EXPECT_EQ(buffer[length], '\0');
-    EXPECT_EQ(buffer[capacity], '#') << "written past the buffer";
-    return std::string(buffer.data(), length);
-  }
-
-  OwnedError Fault(win::DWORD code, std::uintptr_t info0, std::uintptr_t info1,
-                   std::uintptr_t address) {
-    return OwnedError(ErrorFromFault(os, code, info0, info1, address));
-  }
-};
-
-TEST_F(ErrorReportTest, TemplatePlaceholdersAreFilledAndCut) {
-  struct Case {
-    std::string pattern;
-    std::vector<FormatArg> args;
-    size_t capacity;
-    std::string text;
-  };
-  const Case cases[] = {
-      {"a%sb", {std::string_view("XY")}, 64, "aXYb"},
-      {"%p|%x|%x", {0xABCu, 0xABCu, 0u}, 64, "00000ABC|ABC|0"},
-      {"%p", {0xFFFFFFFFu}, 64, "FFFFFFFF"},
-      {"100%% %d %s", {std::string_view("x")}, 64, "100% %d x"},
-      {"%s and %s", {std::string_view("one")}, 64, "one and %s"},  // more places than values
-      {"abcdef", {}, 4, "abc"},
-      {"%s!", {std::string_view("abcdef")}, 5, "abcd"},
-      {"%p", {0x1234u}, 6, "00001"},
-      {"x", {}, 1, ""},
-  };
-  for (const Case& c : cases) {
-    std::vector<char> buffer(c.capacity + 1, '#');
-    const size_t length =
-        FormatTo(buffer.data(), c.capacity, c.pattern, std::span<const FormatArg>(c.args));
-    EXPECT_EQ(std::string(buffer.data(), length), c.text) << c.pattern;
-    EXPECT_EQ(buffer[length], '\0');
-    EXPECT_EQ(buffer[c.capacity], '#');
-  }
-}
-
 TEST_F(ErrorReportTest, ReportNamesTheModuleThatHoldsTheRaisePoint) {
-  const ERegistryException error(
-      "Type de donn\xE9"
-      "es incorrect pour 'DisplayName'");
+  const ERegistryException error(kWrongType);
   const std::string line2 = kEol + error.Message() + "." + kEol;
   struct Case {
     std::uintptr_t address;
@@ -120,7 +59,7 @@ TEST_F(ErrorReportTest, ReportBoxAndRuntimeErrorBox) {
   ShowRuntimeError(os, 203, 0);
   ASSERT_EQ(os.boxes.size(), 3u);
   EXPECT_EQ(os.boxes[0].owner, nullptr);
-  EXPECT_EQ(os.boxes[0].caption, "Erreur d'application");
+  EXPECT_EQ(os.boxes[0].caption, kReportTitle);
   EXPECT_EQ(os.boxes[0].type, 0x2010u);
   EXPECT_EQ(os.boxes[0].text,
             "Exception ERegistryException dans le module launcher.exe dans 00000000." + kEol +

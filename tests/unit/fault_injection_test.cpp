@@ -9,7 +9,7 @@
 #include <new>
 
 #include "launcher/error_report.h"
-#include "test_support.h"
+#include "launcher_test.h"
 
 namespace launcher::test {
 namespace {
@@ -63,16 +63,11 @@ struct Scenario {
   win::DWORD exitCode = 0;
 };
 
-void AddEntry(FakePlatform& os, const std::string& name, const std::string& displayName,
-              win::DWORD type = win::REG_SZ) {
-  os.SetString(kWow + "\\" + name, "DisplayName", displayName, type);
-}
-
 // A double-byte code page, so that lead bytes are read too; an installer that runs one wait long.
 void Common(FakePlatform& os, win::DWORD exitCode) {
   os.ansiCodePage = 932;
   os.process = {exitCode, 1};
-  AddEntry(os, "{A}", "Other product");
+  AddEntry(os, kWow, "{A}", "Other product");
   os.AddKey(kWow + "\\{B}");  // no DisplayName
 }
 
@@ -80,7 +75,7 @@ const Scenario kScenarios[] = {
     {"installed",
      [](FakePlatform& os) {
        Common(os, 0);
-       AddEntry(os, "{R}", kRedist);
+       AddEntry(os, kWow, "{R}", kRedist);
      },
      Answer::kInstalled, "{R}", 2, Answer::kMissing, 0},
     {"missing", [](FakePlatform& os) { Common(os, 0); }, Answer::kMissing, "", -1, Answer::kMissing,
@@ -91,17 +86,10 @@ const Scenario kScenarios[] = {
      [](FakePlatform& os) {
        Common(os, 0);
        os.SetValue(kWow + "\\{C}", "DisplayName", win::REG_DWORD, std::string(4, '\0'));
-       AddEntry(os, "{D}", kRedist);
+       AddEntry(os, kWow, "{D}", kRedist);
      },
      Answer::kWrongType, "{C}", 2, Answer::kInstalled, 0},
 };
-
-void ResetProgramState() {
-  UninstallKeyPath = std::string(kInitialUninstallKeyPath);
-  LeadByteSet.reset();
-  PlatformIsNT = false;
-  ExitStatus = 0;
-}
 
 struct RunResult {
   std::unique_ptr<FakePlatform> os;
@@ -147,13 +135,6 @@ Expected ForAnswer(Answer answer, std::int32_t exitCode) {
       break;
   }
   return expected;
-}
-
-// A box as MessageBoxA was asked for it (owner, text, caption, flags), shown or not.
-bool IsRuntimeErrorBox(const std::vector<std::string>& box, int status) {
-  const std::string prefix = "Runtime error " + std::to_string(status) + " at ";
-  return box.at(1).size() == prefix.size() + 8 && box[1].starts_with(prefix) &&
-         box.at(2) == "Error" && box.at(3) == "0x0" && box[0] == "0x0";
 }
 
 // The invariants of every run, then its outcome.
@@ -212,12 +193,12 @@ void Check(const RunResult& run, const Expected& expected) {
     if (expected.exactTexts) {
       EXPECT_TRUE(args.at(1).starts_with("Exception ERegistryException dans le module "));
       EXPECT_TRUE(args[1].ends_with("\r\n" + expected.reportMessage + ".\r\n")) << args[1];
-      EXPECT_EQ(args.at(2), "Erreur d'application");
+      EXPECT_EQ(args.at(2), kReportTitle);
     }
   }
   if (status >= 200) {
     ASSERT_GT(boxes.size(), box);
-    EXPECT_TRUE(IsRuntimeErrorBox(boxes[box].args, status)) << boxes[box].args.at(1);
+    EXPECT_TRUE(IsRuntimeErrorBox(boxes[box], status)) << boxes[box].args.at(1);
     ++box;
     if (!expected.afterMainRoutine) {
       EXPECT_EQ(os.Count("RegOpenKeyExA"), 0);

@@ -5,7 +5,7 @@
 
 #include "launcher/error_report.h"
 #include "launcher/errors.h"
-#include "test_support.h"
+#include "launcher_test.h"
 
 namespace launcher::test {
 namespace {
@@ -22,7 +22,7 @@ class LaunchSequenceTest : public LauncherTest {
 };
 
 TEST_F(LaunchSequenceTest, InstalledRedistributableIsLeftAlone) {
-  AddEntry(kWow, "{X}", kRedist);
+  AddEntry(os, kWow, "{X}", kRedist);
   EXPECT_EQ(RunLauncher(os), 0);
   EXPECT_EQ(os.Count("ShellExecuteExW"), 0);
   EXPECT_TRUE(os.debugLines.empty());
@@ -85,7 +85,7 @@ TEST_F(LaunchSequenceTest, OneCodePageForEveryByteWiseScan) {
   os.ansiCodePage = 1252;
   os.executablePath = "C:\\Outils\\Caf\xE9\\launcher.exe";
   os.executablePathW = u"C:\\Outils\\Caf\u00E9\\launcher.exe";
-  AddEntry(kWow, "{ABCD}", "Other product");  // 6 characters
+  AddEntry(os, kWow, "{ABCD}", "Other product");  // 6 characters
   EXPECT_EQ(RunLauncher(os), 0);
   EXPECT_EQ(os.shellRequest->file, u"\"C:\\Outils\\Caf\u00E9\\vc_redist.x86.exe\"");
   EXPECT_EQ(os.windows.begin()->second.title, "launcher");
@@ -186,16 +186,9 @@ std::function<std::optional<long>(const Call&)> ExhaustMemoryIn(std::string name
   };
 }
 
-bool IsRuntimeErrorBox(const FakePlatform::Box& box, int number) {
-  const std::string prefix = "Runtime error " + std::to_string(number) + " at ";
-  return box.text.size() == prefix.size() + 8 && box.text.starts_with(prefix) &&
-         box.text.find_first_not_of("0123456789ABCDEF", prefix.size()) == std::string::npos &&
-         box.caption == "Error" && box.type == 0 && box.owner == nullptr;
-}
-
 TEST_F(LaunchSequenceTest, RegistryErrorIsReportedAfterItsCleanUps) {
   os.SetValue(kWow + "\\{A}", "DisplayName", win::REG_BINARY, "\x01");
-  AddEntry(kWow, "{B}", kRedist);
+  AddEntry(os, kWow, "{B}", kRedist);
   std::optional<int> openKeysAtBox;
   std::optional<std::string> pathAtBox, pathAtDestroy;
   os.beforeCall = [&](const Call& call) -> std::optional<long> {
@@ -211,10 +204,8 @@ TEST_F(LaunchSequenceTest, RegistryErrorIsReportedAfterItsCleanUps) {
   const auto& box = os.boxes[0];
   EXPECT_TRUE(
       box.text.starts_with("Exception ERegistryException dans le module launcher.exe dans "));
-  EXPECT_TRUE(
-      box.text.ends_with(".\r\nType de donn\xE9"
-                         "es incorrect pour 'DisplayName'.\r\n"));
-  EXPECT_EQ(box.caption, "Erreur d'application");
+  EXPECT_TRUE(box.text.ends_with(".\r\n" + kWrongType + ".\r\n"));
+  EXPECT_EQ(box.caption, kReportTitle);
   EXPECT_EQ(box.type, 0x2010u);
   EXPECT_EQ(box.owner, nullptr);
   EXPECT_EQ(openKeysAtBox, 0) << "the entry's key is closed before the box";
@@ -270,7 +261,7 @@ TEST_F(LaunchSequenceTest, FailedShutdownStepLetsTheOthersRunThenEndsWith217) {
     os.SetValue(kWow + "\\{A}", "DisplayName", win::REG_DWORD, std::string(4, '\0'));
     EXPECT_EQ(RunLauncher(os), 217);
     ASSERT_EQ(os.boxes.size(), 2u);
-    EXPECT_EQ(os.boxes[0].caption, "Erreur d'application");
+    EXPECT_EQ(os.boxes[0].caption, kReportTitle);
     EXPECT_TRUE(IsRuntimeErrorBox(os.boxes[1], 217));
     os.DeleteKey(kWow + "\\{A}");
     UninstallKeyPath = std::string(kInitialUninstallKeyPath);

@@ -1,6 +1,6 @@
 #include "launcher/lead_bytes.h"
 
-#include "test_support.h"
+#include "launcher_test.h"
 
 namespace launcher::test {
 namespace {

@@ -1,7 +1,7 @@
 #include "launcher/presence_check.h"
 
 #include "launcher/errors.h"
-#include "test_support.h"
+#include "launcher_test.h"
 
 namespace launcher::test {
 namespace {
@@ -65,7 +65,7 @@ TEST_F(PresenceCheckTest, ValueOfAnotherTypeBeforeTheMatchRaises) {
       {win::REG_MULTI_SZ, kRedist + '\0' + '\0'},
       {win::REG_NONE, kRedist + '\0'},
   };
-  AddEntry(kWow, "{B-MATCH}", kRedist);
+  AddEntry(os, kWow, "{B-MATCH}", kRedist);
   for (const auto& [type, data] : wrongValues) {
     os.SetValue(kWow + "\\{A-WRONG}", "DisplayName", type, data);
     EXPECT_EQ(RaisedMessage(), kWrongType) << type;
@@ -73,16 +73,16 @@ TEST_F(PresenceCheckTest, ValueOfAnotherTypeBeforeTheMatchRaises) {
 }
 
 TEST_F(PresenceCheckTest, EntriesAfterTheMatchAreNeverOpened) {
-  AddEntry(kWow, "{A-MATCH}", kRedist);
-  AddEntry(kWow, "{B-MATCH-TOO}", kRedist);
+  AddEntry(os, kWow, "{A-MATCH}", kRedist);
+  AddEntry(os, kWow, "{B-MATCH-TOO}", kRedist);
   os.SetValue(kWow + "\\{C-WRONG}", "DisplayName", win::REG_DWORD, std::string(4, '\0'));
   EXPECT_TRUE(IsRedistInstalled(os));
   EXPECT_EQ(OpenedPaths(), (std::vector<std::string>{kWowSubKey, kWowSubKey + "{A-MATCH}"}));
 }
 
 TEST_F(PresenceCheckTest, EveryOpenUsesTheReadOnly64BitViewBelowTheLocalMachine) {
-  AddEntry(kWow, "{A}", "Other product");
-  AddEntry(kWow, "{B}", kRedist);
+  AddEntry(os, kWow, "{A}", "Other product");
+  AddEntry(os, kWow, "{B}", kRedist);
   EXPECT_TRUE(IsRedistInstalled(os));
   const auto opens = os.CallsTo("RegOpenKeyExA");
   ASSERT_EQ(opens.size(), 3u);
@@ -140,9 +140,9 @@ TEST_F(PresenceCheckTest, NativeKeyIsReadOnlyWhenTheWow64KeyIsAbsent) {
 }
 
 TEST_F(PresenceCheckTest, EntryThatCannotBeOpenedReusesTheKeyOpenedBefore) {
-  AddEntry(kWow, "{A}", "Other product");
-  AddEntry(kWow, "{B}", kRedist);
-  AddEntry(kWow, "{C}", "Third product");
+  AddEntry(os, kWow, "{A}", "Other product");
+  AddEntry(os, kWow, "{B}", kRedist);
+  AddEntry(os, kWow, "{C}", "Third product");
   os.deniedKeys = {kWow + "\\{A}", kWow + "\\{C}"};
   os.SetString(kWow + "\\{B}", "DisplayName", "Not it");
   EXPECT_FALSE(IsRedistInstalled(os));
@@ -154,8 +154,8 @@ TEST_F(PresenceCheckTest, EntryThatCannotBeOpenedReusesTheKeyOpenedBefore) {
 }
 
 TEST_F(PresenceCheckTest, FailedEnumerationAppendsThePreviousNameAgain) {
-  AddEntry(kWow, "{A}", "Other product");
-  AddEntry(kWow, "{B}", kRedist);
+  AddEntry(os, kWow, "{A}", "Other product");
+  AddEntry(os, kWow, "{B}", kRedist);
   os.beforeCall = [](const Call& call) -> std::optional<long> {
     if (call.name == "RegEnumKeyExA" && call.args.at(1) == "1") return win::ERROR_MORE_DATA;
     return std::nullopt;
@@ -166,8 +166,8 @@ TEST_F(PresenceCheckTest, FailedEnumerationAppendsThePreviousNameAgain) {
 }
 
 TEST_F(PresenceCheckTest, ValueThatChangesBetweenTheQueriesIsEmptyOrRaises) {
-  AddEntry(kWow, "{A}", "Other product");
-  AddEntry(kWow, "{B}", kRedist);
+  AddEntry(os, kWow, "{A}", "Other product");
+  AddEntry(os, kWow, "{B}", kRedist);
   // Removed between the existence test and the size query: an empty text, then the next entry.
   int sizeQueries = 0;
   os.beforeCall = [&](const Call& call) -> std::optional<long> {
@@ -195,7 +195,7 @@ TEST_F(PresenceCheckTest, ValueThatChangesBetweenTheQueriesIsEmptyOrRaises) {
 }
 
 TEST_F(PresenceCheckTest, NameBufferIsDoubledForDoubleByteCodePagesOnNT) {
-  AddEntry(kWow, "{ABCD}", "Other product");  // 6 characters
+  AddEntry(os, kWow, "{ABCD}", "Other product");  // 6 characters
   struct Case {
     bool nt;
     win::UINT codePage;
@@ -212,7 +212,7 @@ TEST_F(PresenceCheckTest, NameBufferIsDoubledForDoubleByteCodePagesOnNT) {
 }
 
 TEST_F(PresenceCheckTest, SizesBeyondAnyRealKeyOrTextAreNotTrusted) {
-  AddEntry(kWow, "{MATCH}", kRedist);
+  AddEntry(os, kWow, "{MATCH}", kRedist);
   struct Case {
     std::optional<win::DWORD> longestName, valueSize;
     std::optional<bool> installed;  // nothing: the read-failure error
@@ -243,7 +243,7 @@ TEST_F(PresenceCheckTest, SizesBeyondAnyRealKeyOrTextAreNotTrusted) {
 
 TEST_F(PresenceCheckTest, ReadsTheProgramWideUninstallPath) {
   os.AddKey("HKLM\\SOFTWARE\\Elsewhere");
-  AddEntry("HKLM\\SOFTWARE\\Elsewhere", "{E}", kRedist);
+  AddEntry(os, "HKLM\\SOFTWARE\\Elsewhere", "{E}", kRedist);
   UninstallKeyPath = "\\SOFTWARE\\Elsewhere\\";
   EXPECT_TRUE(IsRedistInstalled(os));
 }

@@ -1,4 +1,4 @@
-#include "platform/fake/fake_platform.h"
+#include "tests/fake/fake_platform.h"
 
 #include <algorithm>
 #include <cstring>

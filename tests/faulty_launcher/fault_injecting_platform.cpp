@@ -3,7 +3,7 @@
 // watch the error handling that the shipped program cannot be made to reach. Never shipped.
 #include "platform/win32_entry.h"
 #include "platform/win32_platform.h"
-#include "platform/win32_runtime.h"
+#include "platform/win32_runtime_replacements.h"
 
 #include "launcher/errors.h"
 

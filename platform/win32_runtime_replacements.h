@@ -1,4 +1,5 @@
-// The stack-protection guard of the shipped and test programs (defined in win32_runtime.cpp).
+// The stack-protection guard of the shipped and test programs (defined in
+// win32_runtime_replacements.cpp).
 #pragma once
 
 namespace platform {
