@@ -19,6 +19,17 @@ class LaunchSequenceTest : public LauncherTest {
     const auto names = os.CallNames();
     return static_cast<int>(std::find(names.begin(), names.end(), name) - names.begin());
   }
+
+  // While the installer runs, a message reaches the application window and its own handling
+  // raises an error with this message.
+  void RaiseInTheWindowsHandlingDuringTheWait(const char* message) {
+    os.beforeCall = [this, message, waits = 0](const Call& call) mutable -> std::optional<long> {
+      if (call.name == "MsgWaitForMultipleObjectsEx" && ++waits == 1)
+        os.PostMessage(os.windows.begin()->first, win::WM_USER);
+      if (call.name == "DefWindowProcA" && call.args.at(1) == "0x400") Raise<Exception>(message);
+      return std::nullopt;
+    };
+  }
 };
 
 TEST_F(LaunchSequenceTest, InstalledRedistributableIsLeftAlone) {
@@ -270,13 +281,7 @@ TEST_F(LaunchSequenceTest, FailedShutdownStepLetsTheOthersRunThenEndsWith217) {
 
 TEST_F(LaunchSequenceTest, ErrorInTheWindowsOwnHandlingIsShownAndTheWaitGoesOn) {
   os.process = {1603, 3};
-  int waits = 0;
-  os.beforeCall = [&](const Call& call) -> std::optional<long> {
-    if (call.name == "MsgWaitForMultipleObjectsEx" && ++waits == 1)
-      os.PostMessage(os.windows.begin()->first, win::WM_USER);
-    if (call.name == "DefWindowProcA" && call.args.at(1) == "0x400") Raise<Exception>("Oups!");
-    return std::nullopt;
-  };
+  RaiseInTheWindowsHandlingDuringTheWait("Oups!");
   EXPECT_EQ(RunLauncher(os), 0);
   ASSERT_EQ(os.boxes.size(), 1u);
   EXPECT_EQ(os.boxes[0].text, "Oups!");
@@ -320,12 +325,7 @@ TEST_F(LaunchSequenceTest, OnlyErrorsThatNothingCatchesReachADebugger) {
   const ExceptionChain chain;
   // An error in the window's own handling is caught there: a debugger never hears of it.
   os.process = {0, 2};
-  os.beforeCall = [&, waits = 0](const Call& call) mutable -> std::optional<long> {
-    if (call.name == "MsgWaitForMultipleObjectsEx" && ++waits == 1)
-      os.PostMessage(os.windows.begin()->first, win::WM_USER);
-    if (call.name == "DefWindowProcA" && call.args.at(1) == "0x400") Raise<Exception>("Oups");
-    return std::nullopt;
-  };
+  RaiseInTheWindowsHandlingDuringTheWait("Oups");
   EXPECT_EQ(RunLauncher(os), 0);
   ASSERT_EQ(os.boxes.size(), 1u);
   EXPECT_EQ(os.boxes[0].text, "Oups.");
