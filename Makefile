@@ -22,19 +22,21 @@ build-windows: setup
 	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-i686.cmake >/dev/null
 	cmake --build build/windows -j $(JOBS)
 
-# Where the machine cannot run 32-bit programs, the Wine groups are skipped, and the last line
-# says which and why.
-CAN_RUN_32BIT = build/windows/can-run-32bit.txt
+# The Wine groups run natively, inside an emulated x86-64 machine where this kernel cannot run
+# 32-bit programs, or not at all (LAUNCHER_WINE=native|emulated|skip; scripts/wine_road.sh). The
+# last line says which road they took.
+WINE_ROAD = build/windows/wine-road.txt
 
 test: build
+	sh scripts/wine_road.sh prepare $(WINE_ROAD)
 	cd build/host && ctest --output-on-failure -j $(JOBS)
 	cd build/windows && { ctest --output-on-failure -j 3; echo $$? >ctest.status; } 2>&1 \
-	  | tee ctest.log; sh ../../scripts/can_run_32bit.sh skipped can-run-32bit.txt ctest.log; \
+	  | tee ctest.log; sh ../../scripts/wine_road.sh summary wine-road.txt ctest.log; \
 	  exit "$$(cat ctest.status)"
 
 demo: build-windows
-	@sh scripts/can_run_32bit.sh require $(CAN_RUN_32BIT) "make demo"
-	sh demo/run_demo.sh build/windows
+	@sh scripts/wine_road.sh prepare $(WINE_ROAD)
+	@sh scripts/wine_road.sh run $(WINE_ROAD) "make demo" -- sh demo/run_demo.sh build/windows
 
 # Signs a copy of launcher.exe (Authenticode, SHA-256) into build/windows/launcher.signed.exe;
 # without a certificate it says what it needs, before building anything.
@@ -46,8 +48,8 @@ sign:
 
 # Speed, processor share, memory and size of launcher.exe under Wine, printed as a table.
 bench: build-windows
-	@sh scripts/can_run_32bit.sh require $(CAN_RUN_32BIT) "make bench"
-	python3 bench/run_bench.py --build build/windows
+	@sh scripts/wine_road.sh run $(WINE_ROAD) "make bench" --native-only -- \
+	  python3 bench/run_bench.py --build build/windows
 
 # Builds the fuzz targets with clang's libFuzzer and runs each for FUZZ_SECONDS, starting from
 # its checked-in corpus; what they learn stays in build/fuzz/corpus, crashes in build/fuzz.

@@ -12,9 +12,13 @@
 # sudo prefix and SETUP_OS_RELEASE the file that names the release.
 set -eu
 
-# `setup.sh fuzz` also installs clang's libFuzzer, which only `make fuzz` needs.
-fuzz=""
-[ "${1:-}" = fuzz ] && fuzz="clang-14 libclang-rt-14-dev"
+# `setup.sh fuzz` also installs clang's libFuzzer, which only `make fuzz` needs; `setup.sh
+# emulated` what builds and boots the emulated machine, needed only where the Wine tests run there.
+extra=""
+case "${1:-}" in
+  fuzz) extra="clang-14 libclang-rt-14-dev" ;;
+  emulated) extra="qemu-system-x86 debootstrap e2fsprogs" ;;
+esac
 
 bin=${SETUP_COMMANDS:+$SETUP_COMMANDS/}
 apt_get=${bin}apt-get
@@ -24,7 +28,7 @@ dpkg_query=${bin}dpkg-query
 need=""
 have() { "$dpkg_query" -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 for pkg in make cmake g++ libgtest-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 \
-           wine wine32:i386 xvfb python3 osslsigncode openssl $fuzz; do
+           wine wine32:i386 xvfb python3 osslsigncode openssl $extra; do
   have "$pkg" || need="$need $pkg"
 done
 [ -z "$need" ] && exit 0

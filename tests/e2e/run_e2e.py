@@ -5,7 +5,7 @@ throwaway 32-bit prefix, with a stub standing in for vc_redist.x86.exe.
 usage: run_e2e.py --launcher build/windows/launcher.exe --helpers build/windows/tests/e2e
                   [--faults build/windows/tests/faulty_launcher/launcher_faults.exe]
                   [--group registry|install|window|errors|hostile|signed ...]
-                  [--only SUBSTRING]
+                  [--signed launcher.signed.exe] [--only SUBSTRING] [--results DIR]
 """
 
 import argparse
@@ -23,7 +23,7 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from winelab import (  # noqa: E402
     NATIVE_UNINSTALL, REG_BINARY, REG_DWORD, REG_EXPAND_SZ, REG_MULTI_SZ, REG_NONE, REG_SZ, SCREEN,
-    WOW_UNINSTALL, Lab, LabError, StubLog, regtool_input, sz, wait_for)
+    WOW_UNINSTALL, Lab, LabError, StubLog, limit, regtool_input, sz, wait_for)
 
 MATCH = b"Microsoft Visual C++ 2015-2022 Redistributable (x86) - 14.34.31931"
 PARAMETERS = b"/install /passive /norestart"
@@ -132,7 +132,7 @@ class Case:
 
 def exit_code(run, timeout=30):
     code = run.wait(timeout)
-    check(code is not None, f"the launcher was still running after {timeout} s")
+    check(code is not None, f"the launcher was still running after {limit(timeout):.0f} s")
     return code
 
 
@@ -188,12 +188,12 @@ def code_at(path, rva):
 def run_to_end(lab, run, timeout=30):
     """Lets a run end, closing each message box it shows on the way. Returns its exit status and
     its boxes: dicts of title and text bytes, owner (the owner's class, or "-") and icon."""
-    out = lab.poke(run.pid, f"boxes:{timeout * 1000}", timeout=timeout + 30)
+    out = lab.poke(run.pid, f"boxes:{round(limit(timeout) * 1000)}", timeout=timeout + 30)
     boxes = [dict(field.split("=", 1) for field in line.split()[1:]) for line in out[:-1]]
     for box in boxes:
         box.update(title=bytes.fromhex(box["title"]), text=bytes.fromhex(box["text"]),
                    icon=box["icon"] == "1")
-    check(out[-1] == "ended 1", f"still running after {timeout} s, boxes {boxes}")
+    check(out[-1] == "ended 1", f"still running after {limit(timeout):.0f} s, boxes {boxes}")
     return exit_code(run, 10), boxes
 
 
@@ -223,6 +223,7 @@ def expect_report(case, boxes, class_name, message):
 # Scenarios: name -> function(lab, launcher, slug) returning what was checked.
 
 SCENARIOS = []
+GROUPS = ["registry", "install", "window", "errors", "hostile", "signed"]
 
 
 def scenario(group, name):
@@ -920,66 +921,120 @@ def slugify(index, name):
 SKIPPED = 77  # the exit status CTest is told means "skipped"
 
 
-def skip_unless_32bit_programs_run(machine_file):
-    """Wine cannot run launcher.exe where the kernel cannot execute 32-bit programs: then every
-    group is skipped, with the reason. An unknown answer is a set-up fault and fails."""
+def take_the_road(road_file):
+    """The build decides where the Wine groups run (scripts/wine_road.sh). On the skip road every
+    group is skipped, with the reason; the emulated road runs this script inside the machine, not
+    here; an unknown road is a set-up fault and fails."""
     try:
-        with open(machine_file) as f:
-            answer, reason = (f.read().splitlines() + ["", ""])[:2]
+        with open(road_file) as f:
+            road, reason = (f.read().splitlines() + ["", ""])[:2]
     except OSError as e:
-        sys.exit(f"cannot read {machine_file}: {e}; configure the build again")
-    if answer == "no":
-        print(f"skipped: this machine cannot run 32-bit x86 programs ({reason})", flush=True)
+        sys.exit(f"cannot read {road_file}: {e}; configure the build again")
+    if road == "skip":
+        print(f"skipped: {reason}", flush=True)
         sys.exit(SKIPPED)
-    if answer != "yes":
-        sys.exit(f"whether this machine runs 32-bit programs is unknown: {reason}")
+    if road != "native":
+        sys.exit(f"the Wine groups cannot run here on the {road or 'unknown'} road: {reason}")
+
+
+class Report:
+    """Prints each line, and with --results also keeps each group's lines and status in files of
+    its own (GROUP.log, GROUP.status), so that one run can serve several CTest tests."""
+
+    def __init__(self, folder, groups):
+        self.folder = folder
+        self.common = []  # lines every group shares: the lab's
+        self.lines = {group: [] for group in groups}
+        self.failed = dict.fromkeys(groups, False)
+        if folder:
+            os.makedirs(folder, exist_ok=True)
+
+    def say(self, text, group=None):
+        print(text, flush=True)
+        for name, lines in self.lines.items():
+            if group in (None, name):
+                lines.append(text)
+        if group is None:
+            self.common.append(text)
+
+    def fail(self, group=None):
+        for name in self.failed:
+            if group in (None, name):
+                self.failed[name] = True
+
+    def finish_group(self, group):
+        if not self.folder:
+            return
+        with open(os.path.join(self.folder, group + ".log"), "w", encoding="utf-8") as f:
+            f.write("".join(line + "\n" for line in self.lines[group]))
+        with open(os.path.join(self.folder, group + ".status"), "w") as f:
+            f.write("1\n" if self.failed[group] else "0\n")
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--launcher", required=True)
+    parser.add_argument("--signed", help="the signed copy, for the signed group (default: "
+                        "--launcher)")
     parser.add_argument("--helpers", required=True, help="folder of the built helper programs")
     parser.add_argument("--faults", help="launcher_faults.exe, for the errors group")
-    parser.add_argument("--group", action="append",
-                        choices=["registry", "install", "window", "errors", "hostile", "signed"])
+    parser.add_argument("--group", action="append", choices=GROUPS)
     parser.add_argument("--only", help="run the scenarios whose name contains this text")
-    parser.add_argument("--machine-file", help="where the build recorded whether this machine "
-                        "runs 32-bit programs (scripts/can_run_32bit.sh probe)")
+    parser.add_argument("--road-file", help="where the build recorded the road the Wine groups "
+                        "take (scripts/wine_road.sh decide)")
+    parser.add_argument("--results", help="a folder for each group's output and status")
     options = parser.parse_args()
-    if options.machine_file:
-        skip_unless_32bit_programs_run(options.machine_file)
-    if not os.path.isfile(options.launcher):
-        sys.exit(f"no launcher at {options.launcher}")
+    if options.road_file:
+        take_the_road(options.road_file)
+    launchers = {group: os.path.abspath(options.launcher) for group in GROUPS}
+    if options.signed:
+        launchers["signed"] = os.path.abspath(options.signed)
+    for path in set(launchers.values()):
+        if not os.path.isfile(path):
+            sys.exit(f"no launcher at {path}")
     global FAULTS_EXE
     FAULTS_EXE = options.faults and os.path.abspath(options.faults)
 
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
+    groups = options.group or [g for g in GROUPS if g != "signed"]  # that one needs a signed copy
     chosen = [(g, n, f) for g, n, f in SCENARIOS
-              if (g in options.group if options.group else g != "signed")  # needs a signed copy
-              and (not options.only or options.only in n)]
+              if g in groups and (not options.only or options.only in n)]
     if not FAULTS_EXE and any(g == "errors" for g, _, _ in chosen):
         sys.exit("the errors group needs --faults")
     if FAULTS_EXE and not os.path.isfile(FAULTS_EXE):
         sys.exit(f"no launcher_faults.exe at {FAULTS_EXE}")
+    # Groups run in the order given, each to its end, so each group's results are complete as
+    # soon as the next one starts.
+    chosen.sort(key=lambda scenario: groups.index(scenario[0]))
+    report = Report(options.results, groups)
     passed = failed = 0
     started = time.monotonic()
+    done = []
     try:
-        with Lab(options.helpers, log=lambda text: print(text, flush=True)) as lab:
+        with Lab(options.helpers, log=report.say) as lab:
             lab.hold_desktop()
             for index, (group, name, fn) in enumerate(chosen):
                 began = time.monotonic()
                 try:
-                    what = fn(lab, os.path.abspath(options.launcher), slugify(index, name))
+                    what = fn(lab, launchers[group], slugify(index, name))
                     passed += 1
-                    print(f"PASS  {group}: {name} ({time.monotonic() - began:.1f} s): {what}",
-                          flush=True)
+                    report.say(f"PASS  {group}: {name} ({time.monotonic() - began:.1f} s): {what}",
+                               group)
                 except (Failure, LabError) as e:
                     failed += 1
-                    print(f"FAIL  {group}: {name}: {e}", flush=True)
+                    report.fail(group)
+                    report.say(f"FAIL  {group}: {name}: {e}", group)
+                if index + 1 == len(chosen) or chosen[index + 1][0] != group:
+                    report.finish_group(group)
+                    done.append(group)
     except (LabError, OSError, subprocess.SubprocessError) as e:
-        print(f"setup failed: {e}", flush=True)
+        report.say(f"setup failed: {e}")
+        report.fail()
         failed += 1
+    for group in groups:
+        if group not in done:
+            report.finish_group(group)
     print(f"run time {time.monotonic() - started:.0f} s")
     print(f"{passed} passed, {failed} failed")
     return 1 if failed else 0

@@ -18,6 +18,14 @@ REG_NONE, REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_MULTI_SZ = 0, 1, 2, 
 
 SCREEN = (1025, 771)  # odd sizes, so that halving them has to round
 
+# Where Wine runs slower than on this machine's own processor (in the emulated machine), every time
+# limit grows by this factor. Limits only: a bound that a test asserts is never scaled.
+TIME_SCALE = float(os.environ.get("LAUNCHER_E2E_TIME_SCALE") or 1)
+
+
+def limit(seconds):
+    return seconds * TIME_SCALE
+
 
 class LabError(Exception):
     pass
@@ -73,8 +81,8 @@ class Lab:
         # One server for the whole session, started first so that it is the one wineboot uses:
         # each wine start then costs a fraction of a second.
         os.makedirs(env["WINEPREFIX"])
-        subprocess.run(["wineserver", "-p"], env=env, check=True, timeout=30)
-        subprocess.run(["wineboot", "-i"], env=env, check=True, timeout=180,
+        subprocess.run(["wineserver", "-p"], env=env, check=True, timeout=limit(30))
+        subprocess.run(["wineboot", "-i"], env=env, check=True, timeout=limit(180),
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         # A crash must end the process, not start winedbg and hang.
         self.registry([
@@ -102,7 +110,7 @@ class Lab:
             os.close(write_end)
             write_end = None
             text = b""
-            deadline = time.monotonic() + 30
+            deadline = time.monotonic() + limit(30)
             while not text.endswith(b"\n"):
                 ready, _, _ = select.select([read_end], [], [], max(0, deadline - time.monotonic()))
                 chunk = os.read(read_end, 64) if ready else b""
@@ -124,9 +132,9 @@ class Lab:
 
     def close(self):
         if self.env:
-            subprocess.run(["wineserver", "-k"], env=self.env, timeout=30,
+            subprocess.run(["wineserver", "-k"], env=self.env, timeout=limit(30),
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            subprocess.run(["wineserver", "-w"], env=self.env, timeout=30,
+            subprocess.run(["wineserver", "-w"], env=self.env, timeout=limit(30),
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             self.env = None
         if self.keeper:
@@ -190,7 +198,8 @@ class Lab:
 
     def wine(self, args, input=None, env=None, timeout=60):
         return subprocess.run(["wine"] + args, input=input, env=env or self.env,
-                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=timeout)
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                              timeout=limit(timeout))
 
     def registry(self, ops, env=None, encoding="utf-8"):
         """Applies (op, key, ...) tuples in one regtool run: ("mkkey", key), ("delkey", key),
@@ -269,7 +278,7 @@ class DebugRun:
             raise LabError("dbgrun: " + " ".join(event[1:]))
 
     def _pump(self, until, timeout):
-        deadline = time.monotonic() + timeout
+        deadline = time.monotonic() + limit(timeout)
         while not until():
             try:
                 event = self.events.get(timeout=max(0.0, deadline - time.monotonic()))
@@ -328,7 +337,7 @@ class StubLog:
 
 
 def wait_for(predicate, timeout, step=0.05):
-    deadline = time.monotonic() + timeout
+    deadline = time.monotonic() + limit(timeout)
     while True:
         value = predicate()
         if value or time.monotonic() >= deadline:

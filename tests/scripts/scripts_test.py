@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The decisions of the set-up and machine scripts, against stubs: scripts/setup.sh with stubs of
-apt-get, dpkg and dpkg-query (no network, nothing installed), and scripts/can_run_32bit.sh with
-stand-ins for the i386 loader. Prints one line per case and `N passed, M failed`."""
+apt-get, dpkg and dpkg-query (no network, nothing installed), and scripts/wine_road.sh with
+stand-ins for the i386 loader and the set-up. Prints one line per case and `N passed, M failed`."""
 import os
 import stat
 import subprocess
@@ -10,7 +10,7 @@ import tempfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SETUP = os.path.join(ROOT, "scripts", "setup.sh")
-CAN_RUN_32BIT = os.path.join(ROOT, "scripts", "can_run_32bit.sh")
+WINE_ROAD = os.path.join(ROOT, "scripts", "wine_road.sh")
 EVERYTHING = ("make cmake g++ libgtest-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 wine "
               "wine32:i386 xvfb python3 osslsigncode openssl")
 
@@ -113,18 +113,23 @@ def check_setup(folder, case):
     return problems, stderr
 
 
-def probe(folder, env_extra):
-    answer_file = os.path.join(folder, "answer.txt")
-    env = {k: v for k, v in os.environ.items() if k != "LAUNCHER_RUN_32BIT"}
+def decide(folder, env_extra):
+    road_file = os.path.join(folder, "wine-road.txt")
+    if os.path.exists(road_file):
+        os.remove(road_file)
+    env = {k: v for k, v in os.environ.items() if k != "LAUNCHER_WINE"}
     env.update(env_extra)
-    done = subprocess.run(["sh", CAN_RUN_32BIT, "probe", answer_file], env=env,
+    done = subprocess.run(["sh", WINE_ROAD, "decide", road_file], env=env,
                           capture_output=True, text=True, timeout=30)
-    with open(answer_file) as f:
-        return done.returncode, f.read().splitlines()
+    lines = []
+    if os.path.exists(road_file):
+        with open(road_file) as f:
+            lines = f.read().splitlines()
+    return done.returncode, lines, done.stderr
 
 
-def probe_cases(folder):
-    """(name, environment, answer expected on the first line, text of the reason)."""
+def road_cases(folder):
+    """(name, environment, status, road recorded ("" for none), text of the reason or error)."""
     runs = os.path.join(folder, "loader-that-runs")
     with open(runs, "w") as f:
         f.write("#!/bin/sh\necho 'ld.so (Debian GLIBC 2.36-9) stable release version 2.36.'\n")
@@ -133,17 +138,30 @@ def probe_cases(folder):
         f.write(b"\x7fELF\x01\x01\x01" + bytes(9) + b"\x02\x00\x03\x00")
     for path in (runs, foreign):
         os.chmod(path, 0o755)
+    later = os.path.join(folder, "loader-after-setup")
+    # Set-ups that do and do not bring the loader.
+    brings = f"cp {runs} {later}"
+    lacks = "true"
     return [
-        ("loader runs: yes", {"LAUNCHER_I386_LOADER": runs}, "yes", "ld.so (Debian GLIBC"),
-        ("loader cannot be executed: no", {"LAUNCHER_I386_LOADER": foreign}, "no",
-         "Exec format error"),
-        ("no loader: not installed, not 'cannot'",
-         {"LAUNCHER_I386_LOADER": os.path.join(folder, "none")}, "not-installed", "make setup"),
-        ("forced no where it runs", {"LAUNCHER_I386_LOADER": runs, "LAUNCHER_RUN_32BIT": "no"},
-         "no", "LAUNCHER_RUN_32BIT=no"),
-        ("forced yes where it cannot",
-         {"LAUNCHER_I386_LOADER": foreign, "LAUNCHER_RUN_32BIT": "yes"}, "yes",
-         "LAUNCHER_RUN_32BIT=yes"),
+        ("loader runs: native", {"LAUNCHER_I386_LOADER": runs}, 0, "native", "ld.so (Debian"),
+        ("loader cannot be executed: emulated", {"LAUNCHER_I386_LOADER": foreign}, 0,
+         "emulated", 'answers "Exec format error"'),
+        ("skip asked for", {"LAUNCHER_I386_LOADER": runs, "LAUNCHER_WINE": "skip"}, 0, "skip",
+         "LAUNCHER_WINE=skip"),
+        ("emulated forced where it runs natively",
+         {"LAUNCHER_I386_LOADER": runs, "LAUNCHER_WINE": "emulated"}, 0, "emulated",
+         "LAUNCHER_WINE=emulated"),
+        ("native forced where it runs", {"LAUNCHER_I386_LOADER": runs, "LAUNCHER_WINE": "native"},
+         0, "native", "ld.so (Debian"),
+        ("native forced where it cannot: fails at once with the reason",
+         {"LAUNCHER_I386_LOADER": foreign, "LAUNCHER_WINE": "native"}, 1, "",
+         'LAUNCHER_WINE=native, but this machine cannot run 32-bit x86 programs'),
+        ("not yet set up: set up first, then decided",
+         {"LAUNCHER_I386_LOADER": later, "LAUNCHER_SETUP": brings}, 0, "native", "ld.so"),
+        ("set-up leaves no loader: fails",
+         {"LAUNCHER_I386_LOADER": os.path.join(folder, "none"), "LAUNCHER_SETUP": lacks}, 1, "",
+         "is missing even after the set-up"),
+        ("an unknown road", {"LAUNCHER_WINE": "natively"}, 2, "", "must be native, emulated"),
     ]
 
 
@@ -153,42 +171,50 @@ CTEST_TAIL = """The following tests did not run:
 Errors while running CTest
 """
 
-# answer file, expected status of `require`, line expected from `skipped` ("" for none)
-REPORT_CASES = [
-    ("no\nforced by LAUNCHER_RUN_32BIT=no\n", 1,
-     "make test: skipped e2e_registry e2e_hostile: they run launcher.exe under Wine, and this "
-     "machine cannot run 32-bit x86 programs (forced by LAUNCHER_RUN_32BIT=no).\n"),
-    ("yes\nld.so\n", 0, "make test: skipped e2e_registry e2e_hostile.\n"),
-    ("not-installed\n/lib/ld-linux.so.2 is missing: run make setup\n", 1,
-     "make test: skipped e2e_registry e2e_hostile.\n"),
+# road file, status of `run` for the demo and for the benchmark, text of the summary line
+ROAD_REPORTS = [
+    ("native\nthis machine runs 32-bit x86 programs (ld.so)\n", 0, 0,
+     "make test: the Wine groups ran natively: this machine runs 32-bit x86 programs (ld.so)."),
+    ("emulated\nforced by LAUNCHER_WINE=emulated\n", None, 1,
+     "make test: the Wine groups ran in an emulated x86-64 machine (forced by "
+     "LAUNCHER_WINE=emulated): image built in 412 s, boot 14 s, groups 700 s."),
+    ("skip\nLAUNCHER_WINE=skip asks for no Wine run\n", 1, 1,
+     "make test: the Wine groups were skipped: LAUNCHER_WINE=skip asks for no Wine run. "
+     "Skipped: e2e_registry e2e_hostile."),
 ]
 
 
-def check_report(folder, answer, require_status, skipped_line):
-    answer_file = os.path.join(folder, "answer.txt")
+def check_road_report(folder, road, demo_status, bench_status, summary):
+    build = os.path.join(folder, "build")
+    os.makedirs(os.path.join(build, "emulated-e2e"), exist_ok=True)
+    road_file = os.path.join(build, "wine-road.txt")
     log = os.path.join(folder, "ctest.log")
-    with open(answer_file, "w") as f:
-        f.write(answer)
+    with open(road_file, "w") as f:
+        f.write(road)
+    with open(os.path.join(build, "emulated-image-time"), "w") as f:
+        f.write("412\n")
+    with open(os.path.join(build, "emulated-e2e", "timings"), "w") as f:
+        f.write("boot 14\njob 700\n")
     with open(log, "w") as f:
-        f.write(CTEST_TAIL)
+        f.write(CTEST_TAIL if road.startswith("skip") else "100% tests passed\n")
     problems = []
-    required = subprocess.run(["sh", CAN_RUN_32BIT, "require", answer_file, "make demo"],
+    # The demo's emulated road boots a machine: that road is proven by running it, not here.
+    for what, status, extra in (("make demo", demo_status, []),
+                                ("make bench", bench_status, ["--native-only"])):
+        if status is None:
+            continue
+        done = subprocess.run(["sh", WINE_ROAD, "run", road_file, what] + extra +
+                              ["--", "sh", "-c", "echo ran; exit 3"],
                               capture_output=True, text=True, timeout=30)
-    lines = required.stdout.splitlines()
-    if required.returncode != require_status:
-        problems.append(f"require: status {required.returncode}")
-    if require_status and (len(lines) != 2 or not lines[0].startswith("make demo needs Wine")):
-        problems.append(f"require printed {lines}, expected two lines naming make demo")
-    skipped = subprocess.run(["sh", CAN_RUN_32BIT, "skipped", answer_file, log],
-                             capture_output=True, text=True, timeout=30)
-    if skipped.stdout != skipped_line:
-        problems.append(f"skipped printed {skipped.stdout!r}")
-    with open(log, "w") as f:
-        f.write("100% tests passed, 0 tests failed out of 6\n")
-    nothing = subprocess.run(["sh", CAN_RUN_32BIT, "skipped", answer_file, log],
-                             capture_output=True, text=True, timeout=30)
-    if nothing.stdout:
-        problems.append(f"nothing skipped, yet it printed {nothing.stdout!r}")
+        ran = done.stdout.startswith("ran")
+        if (done.returncode, ran) != ((3, True) if status == 0 else (1, False)):
+            problems.append(f"{what}: status {done.returncode}, printed {done.stdout!r}")
+        elif status and what not in done.stdout:
+            problems.append(f"{what}: its refusal does not name it: {done.stdout!r}")
+    line = subprocess.run(["sh", WINE_ROAD, "summary", road_file, log], capture_output=True,
+                          text=True, timeout=30).stdout
+    if line != summary + "\n":
+        problems.append(f"summary {line!r}")
     return problems
 
 
@@ -199,15 +225,16 @@ def main():
         for case in SETUP_CASES:
             problems, stderr = check_setup(folder, case)
             results.append((f"setup: {case[0]}", problems, stderr))
-        for name, env, answer, reason in probe_cases(folder):
-            status, lines = probe(folder, env)
+        for name, env, status, road, text in road_cases(folder):
+            got, lines, stderr = decide(folder, env)
             problems = []
-            if status != 0 or lines[:1] != [answer] or reason not in "".join(lines[1:2]):
-                problems.append(f"status {status}, recorded {lines}")
-            results.append((f"probe: {name}", problems, ""))
-        for answer, status, line in REPORT_CASES:
-            results.append((f"report: answer {answer.split()[0]}",
-                            check_report(folder, answer, status, line), ""))
+            if got != status or lines[:1] != ([road] if road else []) or \
+                    text not in "".join(lines[1:2]) + stderr:
+                problems.append(f"status {got}, recorded {lines}, said {stderr!r}")
+            results.append((f"road: {name}", problems, ""))
+        for road, demo, bench, summary in ROAD_REPORTS:
+            results.append((f"report: {road.split()[0]} road",
+                            check_road_report(folder, road, demo, bench, summary), ""))
     failed = 0
     for name, problems, detail in results:
         print(("FAIL  " if problems else "PASS  ") + name + "".join("; " + p for p in problems))
