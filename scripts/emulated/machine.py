@@ -91,6 +91,8 @@ def run(options):
             if state["ready"] is None:
                 if line.endswith(READY):
                     state["ready"] = time.monotonic()
+            elif state["status"] is not None:
+                continue  # the machine powering off
             elif line.startswith(EXIT):
                 state["status"] = int(line[len(EXIT):].split()[0])
             elif options.show:

@@ -943,32 +943,35 @@ class Report:
 
     def __init__(self, folder, groups):
         self.folder = folder
-        self.common = []  # lines every group shares: the lab's
         self.lines = {group: [] for group in groups}
-        self.failed = dict.fromkeys(groups, False)
+        self.counts = {group: [0, 0] for group in groups}  # passed, failed
+        self.lab_failed = False  # then every group has failed
+        self.began = time.monotonic()
         if folder:
             os.makedirs(folder, exist_ok=True)
 
     def say(self, text, group=None):
+        """A line of one group, or of every group (the lab's)."""
         print(text, flush=True)
         for name, lines in self.lines.items():
             if group in (None, name):
                 lines.append(text)
-        if group is None:
-            self.common.append(text)
 
-    def fail(self, group=None):
-        for name in self.failed:
-            if group in (None, name):
-                self.failed[name] = True
+    def scenario(self, group, passed, text):
+        self.counts[group][0 if passed else 1] += 1
+        self.say(text, group)
 
     def finish_group(self, group):
+        passed, failed = self.counts[group]
+        self.say(f"{group}: {passed} passed, {failed} failed in {time.monotonic() - self.began:.0f} s",
+                 group)
+        self.began = time.monotonic()
         if not self.folder:
             return
         with open(os.path.join(self.folder, group + ".log"), "w", encoding="utf-8") as f:
             f.write("".join(line + "\n" for line in self.lines[group]))
         with open(os.path.join(self.folder, group + ".status"), "w") as f:
-            f.write("1\n" if self.failed[group] else "0\n")
+            f.write("1\n" if failed or self.lab_failed else "0\n")
 
 
 def main():
@@ -1014,23 +1017,23 @@ def main():
     try:
         with Lab(options.helpers, log=report.say) as lab:
             lab.hold_desktop()
+            report.began = time.monotonic()  # a group's time is its scenarios', not the lab's
             for index, (group, name, fn) in enumerate(chosen):
                 began = time.monotonic()
                 try:
                     what = fn(lab, launchers[group], slugify(index, name))
                     passed += 1
-                    report.say(f"PASS  {group}: {name} ({time.monotonic() - began:.1f} s): {what}",
-                               group)
+                    report.scenario(group, True, f"PASS  {group}: {name} "
+                                    f"({time.monotonic() - began:.1f} s): {what}")
                 except (Failure, LabError) as e:
                     failed += 1
-                    report.fail(group)
-                    report.say(f"FAIL  {group}: {name}: {e}", group)
+                    report.scenario(group, False, f"FAIL  {group}: {name}: {e}")
                 if index + 1 == len(chosen) or chosen[index + 1][0] != group:
                     report.finish_group(group)
                     done.append(group)
     except (LabError, OSError, subprocess.SubprocessError) as e:
         report.say(f"setup failed: {e}")
-        report.fail()
+        report.lab_failed = True
         failed += 1
     for group in groups:
         if group not in done:
