@@ -57,7 +57,7 @@ decide() {
     return
   fi
   if [ "$wanted" = emulated ]; then
-    printf 'emulated\nforced by LAUNCHER_WINE=emulated\n'
+    printf 'emulated\nLAUNCHER_WINE=emulated asks for it\n'
     return
   fi
   probe
