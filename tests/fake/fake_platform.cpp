@@ -304,6 +304,10 @@ LONG FakePlatform::RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* nameL
   const std::string* path = KeyPath(key);
   if (key == nullptr || path == nullptr) return End(ERROR_INVALID_HANDLE);
   const auto children = SubKeys(*path);
+  if (enumFailuresFillingTheBuffer.contains(index)) {
+    std::memset(name, 'X', *nameLength);
+    return End(ERROR_MORE_DATA);
+  }
   if (index >= children.size()) return End(ERROR_NO_MORE_ITEMS);
   const std::string& found = children[index]->name;
   if (found.size() + 1 > *nameLength) return End(ERROR_MORE_DATA);

@@ -103,6 +103,9 @@ class FakePlatform final : public Platform {
   // File names of loaded modules other than the program, by base address.
   std::map<std::uintptr_t, std::string> modulePaths;
   win::HWND captureWindow = nullptr;
+  // RegEnumKeyExA fails with ERROR_MORE_DATA at these indexes after filling the whole buffer it
+  // was given, with no terminator, as a failed call may leave it.
+  std::set<win::DWORD> enumFailuresFillingTheBuffer;
 
   // Runs before each call is carried out: a test may change the fake's state there, or
   // answer the call itself by returning its failure result (outputs are then left untouched).

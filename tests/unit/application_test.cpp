@@ -58,6 +58,8 @@ TEST_F(ApplicationTest, TitleIsTheExecutableBaseNameWithItsFirstCharacterKept) {
       {"X.EXE", "X"},
       {"C:\\AB.EXE", "Ab"},
       {"C:\\\x90QUIPE.EXE", "\xC9quipe"},  // OEM 0x90 is É
+      // A stream of a file: cut at the last backslash only, then at the first full stop.
+      {"C:\\Tools\\NOTES.TXT:launcher.exe", "Notes"},
   };
   os.oemToAnsi = {{0x90, 0xC9}};
   for (const auto& [path, title] : cases) {

@@ -19,13 +19,22 @@ TEST_F(ErrorReportTest, ReportNamesTheModuleThatHoldsTheRaisePoint) {
   const Case cases[] = {
       {kProgramBase + 0x1A2B, "dans le module launcher.exe dans 00001A2B."},
       {0x7C801234, "dans le module kernel32.dll dans 00001234."},
-      // Not committed, or in no region at all: the program, as if in its code section.
+      // Not committed, committed but of no module (heap, stack), or in no region at all: the
+      // program, as if in its code section.
       {0x00900010, "dans le module launcher.exe dans 008FF010."},
+      {0x00A00010, "dans le module launcher.exe dans 009FF010."},
       {0x12345678, "dans le module launcher.exe dans 12344678."},
       {0, "dans le module launcher.exe dans 00000000."},
   };
+  os.regions.push_back({0x00A00000, 0x00A10000, 0x00A00000, true});
   for (const Case& c : cases)
     EXPECT_EQ(Report(error, c.address), "Exception ERegistryException " + c.firstLine + line2);
+
+  // The module's name is cut at its last backslash only, a colon kept (a file's stream).
+  os.executablePath = "C:\\Tools\\notes.txt:launcher.exe";
+  EXPECT_EQ(
+      Report(error, kProgramBase + 0x1A2B),
+      "Exception ERegistryException dans le module notes.txt:launcher.exe dans 00001A2B." + line2);
 }
 
 TEST_F(ErrorReportTest, ReportEndsTheMessageWithOnePeriod) {
@@ -134,6 +143,10 @@ TEST_F(ErrorReportTest, AccessViolationTellsWhereAndWhat) {
             violation + "7C801000 dans le module 'kernel32.dll'. Ecriture de l'adresse 000DEAD0");
   EXPECT_EQ(Fault(0xC0000005, 8, 0x10, 0x00900000)->Message(),
             violation + "00900000. Ecriture de l'adresse 00000010");
+  // Committed memory of no module, such as the heap: no module named either.
+  os.regions.push_back({0x00A00000, 0x00A10000, 0x00A00000, true});
+  EXPECT_EQ(Fault(0xC0000005, 0, 0x20, 0x00A00010)->Message(),
+            violation + "00A00010. Lecture de l'adresse 00000020");
   // The whole report: the offset on the first line, the full address in the message.
   EXPECT_EQ(Report(*read, read->RaiseAddress()),
             "Exception EAccessViolation dans le module launcher.exe dans 00001234." + kEol +
@@ -171,6 +184,21 @@ TEST_F(ErrorReportTest, HostBoxAddsAPeriodOnlyAfterACharacterAboveIt) {
     EXPECT_EQ(os.boxes[0].owner, app.Handle());
     EXPECT_EQ(os.boxes[0].caption, "launcher");
     EXPECT_EQ(os.boxes[0].type, 0x10u);
+  }
+}
+
+TEST_F(ErrorReportTest, HostBoxIsTitledWithTheWholeWindowCaption) {
+  // Base names past the report title's 63 characters, up to the longest a 255-character path
+  // read leaves.
+  for (const size_t length : {64u, 200u, 248u}) {
+    const std::string name(length, 'n');
+    os.executablePath = "C:\\" + name + ".exe";
+    os.boxes.clear();
+    TApplication app(os);
+    ASSERT_EQ(app.Title(), name);
+    ShowHostError(os, app.Handle(), Exception("x"));
+    ASSERT_EQ(os.boxes.size(), 1u);
+    EXPECT_EQ(os.boxes[0].caption, name);
   }
 }
 

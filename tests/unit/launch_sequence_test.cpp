@@ -103,8 +103,24 @@ TEST_F(LaunchSequenceTest, OneCodePageForEveryByteWiseScan) {
   EXPECT_EQ(os.CallsTo("RegEnumKeyExA").at(0).args.at(2), "7") << "name buffer doubled";
 }
 
+TEST_F(LaunchSequenceTest, NameBufferFollowsThePlatformReadAtStartUp) {
+  AddEntry(os, kWow, "{ABCD}", "Other product");  // 6 characters
+  os.ansiCodePage = 932;
+  const std::pair<win::DWORD, std::string> cases[] = {
+      {win::VER_PLATFORM_WIN32_NT, "13"},  // doubled: an ANSI name may take two bytes a character
+      {1, "7"},                            // VER_PLATFORM_WIN32_WINDOWS: Windows 9x
+  };
+  for (const auto& [platformId, enumSize] : cases) {
+    os.platformId = platformId;
+    os.calls.clear();
+    EXPECT_EQ(RunLauncher(os), 0);
+    EXPECT_EQ(os.CallsTo("RegEnumKeyExA").at(0).args.at(2), enumSize) << platformId;
+    UninstallKeyPath = std::string(kInitialUninstallKeyPath);
+  }
+}
+
 TEST_F(LaunchSequenceTest, InstallerThatCannotStartLeavesOneDebuggerLine) {
-  for (win::DWORD reason : {2u, 5u, 1223u}) {
+  for (win::DWORD reason : {2u, 5u, 1223u, 0x80000000u, 0xFFFFFFFFu}) {
     os.shellOutcome = FakePlatform::ShellOutcome::kFails;
     os.shellError = reason;
     os.debugLines.clear();
@@ -113,8 +129,8 @@ TEST_F(LaunchSequenceTest, InstallerThatCannotStartLeavesOneDebuggerLine) {
     EXPECT_TRUE(os.boxes.empty());
     UninstallKeyPath = std::string(kInitialUninstallKeyPath);
   }
-  // The exact bytes, against the resource script itself.
-  EXPECT_EQ(os.debugLines.at(0), "Impossible de lancer l'installation : 1223");
+  // The exact bytes, against the resource script itself: a number of 2^31 or more is unsigned.
+  EXPECT_EQ(os.debugLines.at(0), "Impossible de lancer l'installation : 4294967295");
 }
 
 TEST_F(LaunchSequenceTest, NonZeroInstallerCodeIsOneDebuggerLine) {
@@ -187,6 +203,15 @@ std::function<std::optional<long>(const Call&)> RaiseIn(std::string name, std::s
   };
 }
 
+// Throws a C++ exception that is neither the launcher's nor memory running out from inside the
+// named call, as a library's code might.
+std::function<std::optional<long>(const Call&)> ThrowForeignIn(std::string name) {
+  return [name](const Call& call) -> std::optional<long> {
+    if (call.name == name) throw std::runtime_error("foreign");
+    return std::nullopt;
+  };
+}
+
 // Runs out of memory inside the named call, as operator new does: through the new-handler when
 // one is set, with std::bad_alloc otherwise.
 std::function<std::optional<long>(const Call&)> ExhaustMemoryIn(std::string name) {
@@ -244,6 +269,8 @@ TEST_F(LaunchSequenceTest, ErrorDuringStartUpEndsWithARuntimeError) {
       {ExhaustMemoryIn("GetACP"), 217},
       {ExhaustMemoryIn("CreateWindowExA"), 217},
       {ExhaustMemoryIn("SetWindowLongA"), 217},
+      {ThrowForeignIn("GetVersionExA"), 217},
+      {ThrowForeignIn("CreateWindowExA"), 217},
   };
   for (const Case& c : cases) {
     os.boxes.clear();
@@ -258,7 +285,15 @@ TEST_F(LaunchSequenceTest, ErrorDuringStartUpEndsWithARuntimeError) {
 }
 
 TEST_F(LaunchSequenceTest, FailedShutdownStepLetsTheOthersRunThenEndsWith217) {
-  for (const auto& fault : {RaiseIn("DestroyWindow", "x"), ExhaustMemoryIn("DestroyWindow")}) {
+  for (const auto& raise : {RaiseIn("DestroyWindow", "x"), ExhaustMemoryIn("DestroyWindow"),
+                            ThrowForeignIn("DestroyWindow")}) {
+    // The phase the shutdown's error is reported in: never the main routine's, whether the
+    // routine ended normally or by an error.
+    std::vector<bool> mainRoutineRunning;
+    const auto fault = [&](const Call& call) {
+      if (call.name == "DestroyWindow") mainRoutineRunning.push_back(MainRoutineRunning);
+      return raise(call);
+    };
     os.boxes.clear();
     os.beforeCall = fault;
     EXPECT_EQ(RunLauncher(os), 217);
@@ -274,6 +309,7 @@ TEST_F(LaunchSequenceTest, FailedShutdownStepLetsTheOthersRunThenEndsWith217) {
     ASSERT_EQ(os.boxes.size(), 2u);
     EXPECT_EQ(os.boxes[0].caption, kReportTitle);
     EXPECT_TRUE(IsRuntimeErrorBox(os.boxes[1], 217));
+    EXPECT_EQ(mainRoutineRunning, (std::vector<bool>{false, false}));
     os.DeleteKey(kWow + "\\{A}");
     UninstallKeyPath = std::string(kInitialUninstallKeyPath);
   }

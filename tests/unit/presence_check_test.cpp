@@ -165,6 +165,15 @@ TEST_F(PresenceCheckTest, FailedEnumerationAppendsThePreviousNameAgain) {
             (std::vector<std::string>{kWowSubKey, kWowSubKey + "{A}", kWowSubKey + "{A}"}));
 }
 
+TEST_F(PresenceCheckTest, FailedEnumerationThatFillsTheBufferIsReadWithinIt) {
+  AddEntry(os, kWow, "{ABCD}", "Other product");  // the longest name: 6 characters
+  AddEntry(os, kWow, "{B}", "Other product");
+  os.enumFailuresFillingTheBuffer = {0};
+  EXPECT_FALSE(IsRedistInstalled(os));
+  // The name handed over is the whole buffer the call was given, and not a byte more.
+  EXPECT_EQ(OpenedPaths().at(1), kWowSubKey + std::string(7, 'X'));
+}
+
 TEST_F(PresenceCheckTest, ValueThatChangesBetweenTheQueriesIsEmptyOrRaises) {
   AddEntry(os, kWow, "{A}", "Other product");
   AddEntry(os, kWow, "{B}", kRedist);

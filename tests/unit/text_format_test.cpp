@@ -23,11 +23,17 @@ TEST_F(ErrorReportTest, TemplatePlaceholdersAreFilledAndCut) {
       {"%s!", {std::string_view("abcdef")}, 5, "abcd"},
       {"%p", {0x1234u}, 6, "00001"},
       {"x", {}, 1, ""},
+      // A lone % at the end is copied, and nothing past the template is read: the byte after
+      // it (below, "X") is not the template's.
+      {"50%", {std::string_view("s")}, 64, "50%"},
+      {"%", {}, 64, "%"},
   };
   for (const Case& c : cases) {
     std::vector<char> buffer(c.capacity + 1, '#');
+    const std::string followed = c.pattern + "X";
     const size_t length =
-        FormatTo(buffer.data(), c.capacity, c.pattern, std::span<const FormatArg>(c.args));
+        FormatTo(buffer.data(), c.capacity, std::string_view(followed).substr(0, c.pattern.size()),
+                 std::span<const FormatArg>(c.args));
     EXPECT_EQ(std::string(buffer.data(), length), c.text) << c.pattern;
     EXPECT_EQ(buffer[length], '\0');
     EXPECT_EQ(buffer[c.capacity], '#');
