@@ -1,9 +1,9 @@
 // A test-only launcher: the shipped program's sources over a platform that injects one fault,
 // chosen by the environment variable LAUNCHER_TEST_FAULT, so that the end-to-end tests can
 // watch the error handling that the shipped program cannot be made to reach. Never shipped.
-#include "platform/win32_entry.h"
+#include "frame/process.h"
+#include "frame/runtime_replacements.h"
 #include "platform/win32_platform.h"
-#include "platform/win32_runtime_replacements.h"
 
 #include "launcher/errors.h"
 

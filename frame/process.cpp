@@ -1,9 +1,9 @@
-#include "platform/win32_entry.h"
+#include "frame/process.h"
 
 #include <cstdlib>
 
+#include "frame/outermost_handler.h"
 #include "launcher/launch_sequence.h"
-#include "platform/win32_error_handling.h"
 
 #include <windows.h>
 

@@ -2,9 +2,9 @@
 
 // The launcher's headers come first: their mirrored constants carry the names that <windows.h>
 // defines as macros.
-#include "platform/win32_entry.h"
+#include "frame/process.h"
+#include "frame/runtime_replacements.h"
 #include "platform/win32_platform.h"
-#include "platform/win32_runtime_replacements.h"
 
 #include <windows.h>
 

@@ -1,5 +1,5 @@
 // The stack-protection guard of the shipped and test programs (defined in
-// win32_runtime_replacements.cpp).
+// runtime_replacements.cpp).
 #pragma once
 
 namespace platform {

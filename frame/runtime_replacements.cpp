@@ -2,7 +2,7 @@
 // the verbose terminate handler (with its demangler) and the library's throwers of standard
 // exceptions (with their strings). Linked into the executables directly, so that they are
 // chosen before the runtime's own definitions are looked for.
-#include "platform/win32_runtime_replacements.h"
+#include "frame/runtime_replacements.h"
 
 #include "launcher/errors.h"
 

@@ -1,4 +1,4 @@
-#include "platform/win32_error_handling.h"
+#include "frame/outermost_handler.h"
 
 #include "launcher/error_report.h"
 #include "launcher/errors.h"
