@@ -197,4 +197,8 @@ std::int32_t RunLauncher(Platform& os) {
   return ExitStatus;
 }
 
+bool InMainRoutine() {
+  return MainRoutineRunning;
+}
+
 }  // namespace launcher

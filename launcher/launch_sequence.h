@@ -37,5 +37,7 @@ void InstallRedistIfMissing(platform::Platform& os, TApplication& app);
 // Start-up, the main routine once, shutdown, with the last-resort handling of an error that
 // escapes any of them. Returns the exit status for ExitProcess.
 std::int32_t RunLauncher(platform::Platform& os);
+// The phase as the outermost handler asks for it: true while the main routine runs.
+bool InMainRoutine();
 
 }  // namespace launcher
