@@ -10,8 +10,8 @@
 
 // Unprotected: the stack guard changes while this frame is live.
 __attribute__((no_stack_protector)) int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  platform::SeedStackGuard();
-  platform::HardenProcess();
+  frame::SeedStackGuard();
+  frame::HardenProcess();
   platform::Win32Platform os;
-  platform::RunLauncherProcess(os);
+  frame::RunLauncherProcess(os);
 }

@@ -13,7 +13,7 @@
 
 namespace {
 
-using Record = platform::TopLevelErrorHandler::Record;
+using Record = frame::TopLevelErrorHandler::Record;
 
 // The code under which the launcher's own errors travel the exception chain.
 constexpr DWORD kLauncherErrorCode = 0xE04C4E43;
@@ -136,9 +136,9 @@ void OnTerminate() {
 
 }  // namespace
 
-namespace platform {
+namespace frame {
 
-TopLevelErrorHandler::TopLevelErrorHandler(Platform& platform) {
+TopLevelErrorHandler::TopLevelErrorHandler(platform::Platform& platform) {
   os = &platform;
   ::SetUnhandledExceptionFilter(HandleEverything);
   std::set_terminate(OnTerminate);
@@ -155,4 +155,4 @@ TopLevelErrorHandler::~TopLevelErrorHandler() {
   launcher::SetRaiseHook(nullptr);
 }
 
-}  // namespace platform
+}  // namespace frame

@@ -6,11 +6,11 @@
 
 #include "platform/platform.h"
 
-namespace platform {
+namespace frame {
 
 class TopLevelErrorHandler {
  public:
-  explicit TopLevelErrorHandler(Platform& os);
+  explicit TopLevelErrorHandler(platform::Platform& os);
   ~TopLevelErrorHandler();
   TopLevelErrorHandler(const TopLevelErrorHandler&) = delete;
   TopLevelErrorHandler& operator=(const TopLevelErrorHandler&) = delete;
@@ -24,4 +24,4 @@ class TopLevelErrorHandler {
   Record record_;
 };
 
-}  // namespace platform
+}  // namespace frame

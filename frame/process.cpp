@@ -7,7 +7,7 @@
 
 #include <windows.h>
 
-namespace platform {
+namespace frame {
 
 // The launcher is typically run from a Downloads folder, where a planted DLL must not be
 // loaded. Vista and Windows 7 without KB2533623 lack SetDefaultDllDirectories; there only the
@@ -27,17 +27,17 @@ namespace {
 
 // Out of line: the run's frame returns, so its stack guard is checked, which it would never be
 // inside the entry's frame or a frame that ends in ExitProcess.
-__attribute__((noinline)) std::int32_t RunWithHandler(Platform& os) {
+__attribute__((noinline)) std::int32_t RunWithHandler(platform::Platform& os) {
   const TopLevelErrorHandler handler(os);
   return launcher::RunLauncher(os);
 }
 
 }  // namespace
 
-void RunLauncherProcess(Platform& os) {
+void RunLauncherProcess(platform::Platform& os) {
   const std::int32_t status = RunWithHandler(os);
   os.ExitProcess(static_cast<UINT>(status));
   std::abort();  // ExitProcess does not return
 }
 
-}  // namespace platform
+}  // namespace frame

@@ -4,12 +4,12 @@
 
 #include "platform/platform.h"
 
-namespace platform {
+namespace frame {
 
 // Hardening that needs no result: the heap ends the process on corruption, and DLLs come from
 // System32 only where Windows allows it, else at least not from the current folder.
 void HardenProcess();
 
-[[noreturn]] void RunLauncherProcess(Platform& os);
+[[noreturn]] void RunLauncherProcess(platform::Platform& os);
 
-}  // namespace platform
+}  // namespace frame

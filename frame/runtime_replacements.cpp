@@ -27,7 +27,7 @@ __stack_chk_fail() {
 }
 }
 
-namespace platform {
+namespace frame {
 
 void SeedStackGuard() {
   FILETIME time;
@@ -52,7 +52,7 @@ void SeedStackGuard() {
   __stack_chk_guard = (guard & 0xFFFFFF00u) | 0x100u;
 }
 
-}  // namespace platform
+}  // namespace frame
 
 namespace __gnu_cxx {
 // The launcher installs its own terminate handler; this one is never in place.

@@ -94,9 +94,9 @@ class FaultInjectingPlatform final : public Win32Platform {
 
 // Started like the shipped program.
 __attribute__((no_stack_protector)) int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  platform::SeedStackGuard();
-  platform::HardenProcess();
+  frame::SeedStackGuard();
+  frame::HardenProcess();
   const char* fault = std::getenv("LAUNCHER_TEST_FAULT");
   platform::FaultInjectingPlatform os(fault ? fault : "");
-  platform::RunLauncherProcess(os);
+  frame::RunLauncherProcess(os);
 }
