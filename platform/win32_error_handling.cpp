@@ -41,7 +41,7 @@ bool InOurModule(DWORD address) {
 // in the same phase.
 [[noreturn]] void ReportAndExit(launcher::Exception* error) {
   const launcher::OwnedError owned(error);
-  if (launcher::MainRoutineRunning) {
+  if (launcher::State.MainRoutineRunning) {
     launcher::ShowErrorReport(*os, *owned);
     ::ExitProcess(1);
   }
