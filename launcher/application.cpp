@@ -5,6 +5,7 @@
 #include "launcher/error_report.h"
 #include "launcher/errors.h"
 #include "launcher/lead_bytes.h"
+#include "launcher/program_state.h"
 #include "launcher/resource_ids.h"
 #include "launcher/resource_text.h"
 
@@ -13,26 +14,24 @@ namespace launcher {
 using namespace platform;
 using namespace win;
 
-TApplication* TApplication::current_ = nullptr;
-
 TApplication::TApplication(Platform& os) : os_(os), instance_(os.GetModuleHandleA(nullptr)) {
   title_ = ExecutableBaseName();
   RegisterWindowClass();
   handle_ = os_.CreateWindowExA(
       0, kWindowClassName, title_.c_str(), kWindowStyle, os_.GetSystemMetrics(SM_CXSCREEN) / 2,
       os_.GetSystemMetrics(SM_CYSCREEN) / 2, 0, 0, nullptr, nullptr, instance_, nullptr);
-  current_ = this;
+  State.CurrentApplication = this;
   // The messages of the creation itself went to the class procedure; ours takes the rest.
   if (handle_ != nullptr)
     os_.SetWindowLongA(handle_, GWL_WNDPROC, reinterpret_cast<LONG_PTR>(&WindowProcedure));
 }
 
 void TApplication::Destroy() {
-  if (current_ != this) return;
+  if (State.CurrentApplication != this) return;
   const HWND window = handle_;
   handle_ = nullptr;
   if (window != nullptr) os_.DestroyWindow(window);
-  current_ = nullptr;
+  State.CurrentApplication = nullptr;
 }
 
 void TApplication::RegisterWindowClass() {
@@ -81,7 +80,7 @@ void TApplication::PumpPendingMessages() {
 
 LRESULT WIN_CALLBACK TApplication::WindowProcedure(HWND window, UINT message, WPARAM wParam,
                                                    LPARAM lParam) {
-  TApplication& app = *current_;
+  TApplication& app = *State.CurrentApplication;
   try {
     const CatchScope scope;
     return app.HandleMessage(window, message, wParam, lParam);

@@ -39,8 +39,6 @@ class TApplication {
   void RegisterWindowClass();
   std::string ExecutableBaseName();
 
-  static TApplication* current_;
-
   platform::Platform& os_;
   win::HINSTANCE instance_ = nullptr;
   win::HWND handle_ = nullptr;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "launcher/lead_bytes.h"
+#include "launcher/program_state.h"
 #include "launcher/resource_ids.h"
 #include "launcher/resource_text.h"
 #include "launcher/text_format.h"
@@ -15,8 +16,6 @@ namespace launcher {
 
 using namespace platform;
 using namespace win;
-
-bool ErrorReportingActive = false;
 
 namespace {
 
@@ -75,18 +74,20 @@ constexpr Fault kFaults[] = {
     {0xC000013A, Make<EControlC>, IDS_CONTROL_C},
 };
 
+}  // namespace
+
 // Texts read when error reporting starts, so that a fault needs no resource lookup.
 struct FaultTexts {
   std::string accessViolation, accessViolationInModule, read, write, external;
   std::array<std::string, std::size(kFaults)> messages;
 };
-FaultTexts* faultTexts = nullptr;
-Exception* outOfMemory = nullptr;
-Exception* invalidPointer = nullptr;
+
+namespace {
 
 // operator new calls this when memory runs out: the error made in advance is raised from it.
 void RaiseOutOfMemory() {
-  RaiseError(outOfMemory, reinterpret_cast<std::uintptr_t>(__builtin_return_address(0)));
+  RaiseError(State.PreparedOutOfMemory,
+             reinterpret_cast<std::uintptr_t>(__builtin_return_address(0)));
 }
 
 // The file name of the module that holds address: its allocation base, when the region is
@@ -113,7 +114,7 @@ std::string_view FileNameOf(const char* path, std::string_view delimiters) {
 std::string AccessViolationMessage(Platform& os, std::uintptr_t info0, std::uintptr_t info1,
                                    std::uintptr_t address) {
   const FaultTexts empty;
-  const FaultTexts& texts = faultTexts ? *faultTexts : empty;
+  const FaultTexts& texts = State.PreparedFaultTexts ? *State.PreparedFaultTexts : empty;
   const std::string& kind = info0 == 0 ? texts.read : texts.write;
   char path[261] = {};
   std::uintptr_t base;
@@ -128,29 +129,30 @@ std::string AccessViolationMessage(Platform& os, std::uintptr_t info0, std::uint
 }  // namespace
 
 void StartErrorReporting(Platform& os) {
-  outOfMemory = new EOutOfMemory(ResourceText(os, IDS_OUT_OF_MEMORY));
-  outOfMemory->SetMadeInAdvance();
-  invalidPointer = new EInvalidPointer(ResourceText(os, IDS_INVALID_POINTER));
-  invalidPointer->SetMadeInAdvance();
-  faultTexts = new FaultTexts{
+  State.PreparedOutOfMemory = new EOutOfMemory(ResourceText(os, IDS_OUT_OF_MEMORY));
+  State.PreparedOutOfMemory->SetMadeInAdvance();
+  State.PreparedInvalidPointer = new EInvalidPointer(ResourceText(os, IDS_INVALID_POINTER));
+  State.PreparedInvalidPointer->SetMadeInAdvance();
+  FaultTexts* texts = new FaultTexts{
       ResourceText(os, IDS_ACCESS_VIOLATION),   ResourceText(os, IDS_ACCESS_VIOLATION_IN_MODULE),
       ResourceText(os, IDS_ACCESS_READ),        ResourceText(os, IDS_ACCESS_WRITE),
       ResourceText(os, IDS_EXTERNAL_EXCEPTION), {}};
+  State.PreparedFaultTexts = texts;
   for (size_t i = 0; i < std::size(kFaults); ++i)
-    if (kFaults[i].messageId != 0) faultTexts->messages[i] = ResourceText(os, kFaults[i].messageId);
+    if (kFaults[i].messageId != 0) texts->messages[i] = ResourceText(os, kFaults[i].messageId);
   std::set_new_handler(RaiseOutOfMemory);
-  ErrorReportingActive = true;
+  State.ErrorReportingActive = true;
 }
 
 void StopErrorReporting() {
-  ErrorReportingActive = false;
+  State.ErrorReportingActive = false;
   std::set_new_handler(nullptr);
-  delete faultTexts;
-  faultTexts = nullptr;
-  delete outOfMemory;
-  outOfMemory = nullptr;
-  delete invalidPointer;
-  invalidPointer = nullptr;
+  delete State.PreparedFaultTexts;
+  State.PreparedFaultTexts = nullptr;
+  delete State.PreparedOutOfMemory;
+  State.PreparedOutOfMemory = nullptr;
+  delete State.PreparedInvalidPointer;
+  State.PreparedInvalidPointer = nullptr;
 }
 
 Exception* ErrorFromFault(Platform& os, DWORD code, std::uintptr_t info0, std::uintptr_t info1,
@@ -160,11 +162,12 @@ Exception* ErrorFromFault(Platform& os, DWORD code, std::uintptr_t info0, std::u
     if (kFaults[i].code != code) continue;
     error =
         kFaults[i].make(code == kAccessViolation ? AccessViolationMessage(os, info0, info1, address)
-                        : faultTexts             ? faultTexts->messages[i]
-                                                 : std::string());
+                        : State.PreparedFaultTexts ? State.PreparedFaultTexts->messages[i]
+                                                   : std::string());
   }
   if (error == nullptr)
-    error = new EExternalException(Format(faultTexts ? faultTexts->external : "", {code}));
+    error = new EExternalException(
+        Format(State.PreparedFaultTexts ? State.PreparedFaultTexts->external : "", {code}));
   error->SetRaiseAddress(address);
   return error;
 }
@@ -234,7 +237,7 @@ void ShowHostError(Platform& os, HWND window, const Exception& error) {
   for (size_t i = 0; i < message.size();) {
     lastStart = i;
     const bool doubleByte =
-        LeadByteSet.test(static_cast<unsigned char>(message[i])) && i + 1 < message.size();
+        State.LeadByteSet.test(static_cast<unsigned char>(message[i])) && i + 1 < message.size();
     i += doubleByte ? 2 : 1;
   }
   std::string text = message;

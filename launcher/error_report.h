@@ -11,12 +11,8 @@
 
 namespace launcher {
 
-// True from StartErrorReporting to StopErrorReporting: an error that escapes then gets the
-// report box and exit status 1; outside that time it becomes a runtime error.
-extern bool ErrorReportingActive;
-
 // Makes the memory-failure error objects in advance, reads the fault messages, and has a
-// failed memory request raise EOutOfMemory.
+// failed memory request raise EOutOfMemory; State.ErrorReportingActive says it has.
 void StartErrorReporting(platform::Platform& os);
 void StopErrorReporting();
 

@@ -1,34 +1,30 @@
 #include "launcher/errors.h"
 
+#include "launcher/program_state.h"
+
 namespace launcher {
 
-namespace {
-RaiseHook raiseHook = nullptr;
-CatchScope::Hook enterCatchScope = nullptr;
-CatchScope::Hook leaveCatchScope = nullptr;
-}  // namespace
-
 void SetRaiseHook(RaiseHook hook) {
-  raiseHook = hook;
+  State.ErrorRaiseHook = hook;
 }
 
 void RaiseError(Exception* error, std::uintptr_t address) {
   error->SetRaiseAddress(address);
-  if (raiseHook != nullptr) raiseHook(error);
+  if (State.ErrorRaiseHook != nullptr) State.ErrorRaiseHook(error);
   throw error;
 }
 
 void CatchScope::SetHooks(Hook enter, Hook leave) {
-  enterCatchScope = enter;
-  leaveCatchScope = leave;
+  State.CatchScopeEnterHook = enter;
+  State.CatchScopeLeaveHook = leave;
 }
 
 CatchScope::CatchScope() : record_{} {
-  if (enterCatchScope != nullptr) enterCatchScope(record_);
+  if (State.CatchScopeEnterHook != nullptr) State.CatchScopeEnterHook(record_);
 }
 
 CatchScope::~CatchScope() {
-  if (leaveCatchScope != nullptr) leaveCatchScope(record_);
+  if (State.CatchScopeLeaveHook != nullptr) State.CatchScopeLeaveHook(record_);
 }
 
 }  // namespace launcher

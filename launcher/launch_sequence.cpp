@@ -18,9 +18,6 @@ namespace launcher {
 using namespace platform;
 using namespace win;
 
-std::int32_t ExitStatus = 0;
-bool MainRoutineRunning = false;
-
 std::u16string GetExecutablePath(Platform& os) {
   std::u16string path(kExecutablePathBufferSize, u'\0');
   for (;;) {
@@ -154,13 +151,13 @@ class Host {
 // What an error that escapes the main routine leads to: the report, while error reporting is
 // active; otherwise a runtime error.
 std::optional<RuntimeError> Handle(Platform& os, std::exception_ptr escaped) {
-  if (!ErrorReportingActive) return AsRuntimeError(escaped);
+  if (!State.ErrorReportingActive) return AsRuntimeError(escaped);
   try {
     std::rethrow_exception(escaped);
   } catch (Exception* raw) {
     const OwnedError error(raw);
     ShowErrorReport(os, *error);
-    ExitStatus = 1;
+    State.ExitStatus = 1;
     return std::nullopt;
   } catch (...) {
     return AsRuntimeError(std::current_exception());
@@ -168,7 +165,7 @@ std::optional<RuntimeError> Handle(Platform& os, std::exception_ptr escaped) {
 }
 
 void ShowAndSet(Platform& os, const RuntimeError& runtimeError) {
-  ExitStatus = runtimeError.number;
+  State.ExitStatus = runtimeError.number;
   ShowRuntimeError(os, runtimeError.number, runtimeError.address);
 }
 
@@ -180,11 +177,11 @@ std::int32_t RunLauncher(Platform& os) {
   std::optional<RuntimeError> pending = host.StartUp();
   if (!pending) {
     try {
-      MainRoutineRunning = true;
+      State.MainRoutineRunning = true;
       InstallRedistIfMissing(os, host.App());
-      MainRoutineRunning = false;
+      State.MainRoutineRunning = false;
     } catch (...) {
-      MainRoutineRunning = false;
+      State.MainRoutineRunning = false;
       pending = Handle(os, std::current_exception());
     }
   }
@@ -192,13 +189,13 @@ std::int32_t RunLauncher(Platform& os) {
   if (pending) ShowAndSet(os, *pending);
   // Deliberate: the program-wide path is emptied after any box and before the shutdown steps
   // (LaunchSequenceTest.StartsUpAndShutsDownInOrder would notice a change).
-  UninstallKeyPath.clear();
+  State.UninstallKeyPath.clear();
   if (const auto failure = host.ShutDown()) ShowAndSet(os, *failure);
-  return ExitStatus;
+  return State.ExitStatus;
 }
 
 bool InMainRoutine() {
-  return MainRoutineRunning;
+  return State.MainRoutineRunning;
 }
 
 }  // namespace launcher

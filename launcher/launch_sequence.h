@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "launcher/application.h"
+#include "launcher/program_state.h"  // the run's phase and status, which the Windows handler reads
 #include "platform/platform.h"
 
 namespace launcher {
@@ -17,12 +18,6 @@ inline constexpr std::u16string_view kInstallerParameters = u"/install /passive 
 // longest path that Windows has.
 inline constexpr win::DWORD kExecutablePathBufferSize = 261;
 inline constexpr win::DWORD kLongestPathBufferSize = 32768;
-
-// The process exit status; a normal run leaves it 0, whatever the installer did.
-extern std::int32_t ExitStatus;
-// True while the main routine runs, the phase in which an error gets the report box; before it
-// and after it, an error becomes a runtime error.
-extern bool MainRoutineRunning;
 
 // The running executable's full path in UTF-16, which holds any folder name; empty when it
 // cannot be read.

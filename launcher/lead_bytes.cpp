@@ -1,17 +1,16 @@
 #include "launcher/lead_bytes.h"
 
+#include "launcher/program_state.h"
+
 namespace launcher {
 
 using namespace platform;
 using namespace win;
 
-std::bitset<256> LeadByteSet;
-bool PlatformIsNT = false;
-
 namespace {
 
 bool IsLeadByte(unsigned char byte) {
-  return LeadByteSet.test(byte);
+  return State.LeadByteSet.test(byte);
 }
 
 bool IsSecondByte(std::string_view text, size_t index) {
@@ -25,11 +24,11 @@ bool IsSecondByte(std::string_view text, size_t index) {
 void ReadPlatformId(Platform& os) {
   OSVERSIONINFOA info{};
   info.dwOSVersionInfoSize = sizeof info;
-  PlatformIsNT = os.GetVersionExA(&info) && info.dwPlatformId == VER_PLATFORM_WIN32_NT;
+  State.PlatformIsNT = os.GetVersionExA(&info) && info.dwPlatformId == VER_PLATFORM_WIN32_NT;
 }
 
 void FillLeadByteSet(Platform& os) {
-  LeadByteSet.reset();
+  State.LeadByteSet.reset();
   // A failed GetCPInfo leaves the zeroed record: no ranges, an empty set.
   CPINFO info{};
   os.GetCPInfo(os.GetACP(), &info);
@@ -37,7 +36,7 @@ void FillLeadByteSet(Platform& os) {
     const unsigned first = info.LeadByte[i];
     const unsigned last = info.LeadByte[i + 1];
     if (first == 0 && last == 0) break;
-    for (unsigned byte = first; byte <= last; ++byte) LeadByteSet.set(byte);
+    for (unsigned byte = first; byte <= last; ++byte) State.LeadByteSet.set(byte);
   }
 }
 

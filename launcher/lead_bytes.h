@@ -3,7 +3,6 @@
 // start-up.
 #pragma once
 
-#include <bitset>
 #include <cstddef>
 #include <string_view>
 
@@ -11,11 +10,7 @@
 
 namespace launcher {
 
-// Byte values that begin a double-byte character; empty for a single-byte code page.
-extern std::bitset<256> LeadByteSet;
-// Whether GetVersionExA reported the Windows NT platform.
-extern bool PlatformIsNT;
-
+// Read at start-up, into State.PlatformIsNT and State.LeadByteSet.
 void ReadPlatformId(platform::Platform& os);
 void FillLeadByteSet(platform::Platform& os);
 

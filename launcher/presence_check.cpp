@@ -1,5 +1,6 @@
 #include "launcher/presence_check.h"
 
+#include "launcher/program_state.h"
 #include "launcher/registry.h"
 #include "launcher/string_list.h"
 
@@ -7,8 +8,6 @@ namespace launcher {
 
 using namespace platform;
 using namespace win;
-
-std::string UninstallKeyPath(kInitialUninstallKeyPath);
 
 namespace {
 
@@ -21,7 +20,7 @@ void PrepareReader(TRegistry& reader) {
 std::string ListUninstallEntries(Platform& os, TStringList& names) {
   TRegistry reader(os);
   PrepareReader(reader);
-  std::string entriesPath = UninstallKeyPath;
+  std::string entriesPath = State.UninstallKeyPath;
   // Only an absent key means 32-bit Windows; one that is refused is not looked past.
   if (reader.OpenKey(entriesPath) == ERROR_FILE_NOT_FOUND) {
     entriesPath = kNativeUninstallKeyPath;

@@ -8,8 +8,8 @@
 
 namespace launcher {
 
-// Where 64-bit Windows lists the uninstall entries of 32-bit software; emptied at shutdown.
-extern std::string UninstallKeyPath;
+// Where 64-bit Windows lists the uninstall entries of 32-bit software: the first value of
+// State.UninstallKeyPath.
 inline constexpr std::string_view kInitialUninstallKeyPath =
     "\\SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 // 32-bit Windows has no WOW6432Node branch and lists them here.

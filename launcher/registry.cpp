@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "launcher/errors.h"
-#include "launcher/lead_bytes.h"
+#include "launcher/program_state.h"
 #include "launcher/resource_ids.h"
 #include "launcher/resource_text.h"
 #include "launcher/text_format.h"
@@ -50,7 +50,7 @@ void TRegistry::GetKeyNames(TStringList& names) {
   if (longestName > kLongestKeyName) return;
   // On NT the reported length counts UTF-16 units; an ANSI name may need two bytes for each.
   size_t longest = longestName;
-  if (PlatformIsNT && LeadByteSet.any()) longest *= 2;
+  if (State.PlatformIsNT && State.LeadByteSet.any()) longest *= 2;
 
   // One buffer for every index, with a NUL after it that the calls never overwrite. Deliberate:
   // a failed call leaves the previous name in it, which is appended again, so the list has one

@@ -39,11 +39,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   using namespace launcher;
   using platform::fake::FakePlatform;
   fuzz::FuzzInput input(data, size);
-  test::ResetProgramState();
+  ResetProgramState();
 
   FakePlatform os;
   const std::uint8_t flags = input.Byte();
-  if (flags & 1) LeadByteSet = input.ByteSet();
+  if (flags & 1) State.LeadByteSet = input.ByteSet();
   os.cutPathWithoutNul = flags & 2;
   // One region, committed or not, whose module is the program, another module or none.
   const std::uintptr_t base = input.U32() & ~std::uint32_t{0xFFFF};
@@ -76,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   const std::string shownClass = className.substr(0, std::min(className.find('\0'), size_t{255}));
   const std::string period = !message.empty() && message.back() != '.' ? "." : "";
   const std::string full = "Exception " + shownClass + " dans le module " +
-                           ModuleName(path, LeadByteSet) + " dans " + Hex8(shown) + ".\r\n" +
+                           ModuleName(path, State.LeadByteSet) + " dans " + Hex8(shown) + ".\r\n" +
                            message + period + "\r\n";
   FUZZ_CHECK(std::string(buffer.get(), length) == full.substr(0, capacity - 1));
   return 0;

@@ -5,12 +5,12 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   using namespace launcher;
   fuzz::FuzzInput input(data, size);
-  test::ResetProgramState();
-  LeadByteSet = input.ByteSet();
+  ResetProgramState();
+  State.LeadByteSet = input.ByteSet();
   const std::string_view delimiters = input.Byte() & 1 ? "\\:" : "\\";
   const std::string text = input.Rest();
 
   FUZZ_CHECK(LastDelimiter(text, delimiters) ==
-             fuzz::ModelLastDelimiter(text, LeadByteSet, delimiters));
+             fuzz::ModelLastDelimiter(text, State.LeadByteSet, delimiters));
   return 0;
 }

@@ -72,12 +72,12 @@ Entry ReadEntry(launcher::fuzz::FuzzInput& input, std::string name) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   using namespace launcher;
   fuzz::FuzzInput input(data, size);
-  test::ResetProgramState();
+  ResetProgramState();
   FakePlatform os;
 
   const std::uint8_t flags = input.Byte();
-  PlatformIsNT = flags & 1;
-  if (flags & 2) LeadByteSet.set(0x81);
+  State.PlatformIsNT = flags & 1;
+  if (flags & 2) State.LeadByteSet.set(0x81);
   const bool uninstallKeyOpens = !(flags & 4);
   Entry uninstallKey = ReadEntry(input, "");
   uninstallKey.hasValue = uninstallKey.hasValue && (flags & 8);
@@ -133,7 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   FUZZ_CHECK(!os.rootKeyClosed);
   FUZZ_CHECK(os.invalidCloses == 0);
   const win::DWORD count = os.reportedSubKeyCount.value_or(static_cast<win::DWORD>(entries.size()));
-  const size_t nameBuffer = longest * (PlatformIsNT && LeadByteSet.any() ? 2 : 1) + 1;
+  const size_t nameBuffer = longest * (State.PlatformIsNT && State.LeadByteSet.any() ? 2 : 1) + 1;
   const Outcome expected =
       uninstallKeyOpens ? Model(entries, uninstallKey, count, nameBuffer) : Outcome::kNo;
   FUZZ_CHECK(outcome == expected);

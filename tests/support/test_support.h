@@ -1,6 +1,7 @@
 // What the unit tests and fuzz targets share: the texts and registry paths they expect, spelled
-// out on the tests' side so that a wrong byte in the launcher's own fails them; the program-wide
-// state reset; the registry entries they make; and the runtime error's box.
+// out on the tests' side so that a wrong byte in the launcher's own fails them; the registry
+// entries they make; and the runtime error's box. The program-wide state's reset is the
+// launcher's own ResetProgramState.
 #pragma once
 
 #include <string>
@@ -9,6 +10,7 @@
 #include "launcher/launch_sequence.h"
 #include "launcher/lead_bytes.h"
 #include "launcher/presence_check.h"
+#include "launcher/program_state.h"
 #include "tests/fake/fake_platform.h"
 
 namespace launcher::test {
@@ -32,15 +34,6 @@ inline const std::string kReadFailed =
     "Echec \xE0 l'obtention des donn\xE9"
     "es pour 'DisplayName'";
 inline const std::string kReportTitle = "Erreur d'application";
-
-// The program-wide state as a fresh process has it. A test that relies on the platform being
-// NT or not sets PlatformIsNT itself.
-inline void ResetProgramState() {
-  UninstallKeyPath = std::string(kInitialUninstallKeyPath);
-  LeadByteSet.reset();
-  PlatformIsNT = false;
-  ExitStatus = 0;
-}
 
 // An uninstall entry below root with the given DisplayName.
 inline void AddEntry(platform::fake::FakePlatform& os, const std::string& root,

@@ -161,7 +161,7 @@ void Check(const RunResult& run, const Expected& expected) {
   const bool started = !shell.empty() && shell[0].result != win::FALSE;
   EXPECT_EQ(os.Count("CloseHandle"), started ? 1 : 0);
   EXPECT_FALSE(os.blockedForever);
-  EXPECT_FALSE(ErrorReportingActive);
+  EXPECT_FALSE(State.ErrorReportingActive);
 
   EXPECT_EQ(status, expected.status);
   EXPECT_EQ(shell.size(), expected.installerRuns ? 1u : 0u);
@@ -425,8 +425,8 @@ TEST(FaultInjectionTest, UnusualButLegalResults) {
     if (c.reportMessage) expected.reportMessage = *c.reportMessage;
     expected.file = c.file;
     Check(run, expected);
-    EXPECT_EQ(LeadByteSet.any(), run.os->Count("GetCPInfo") == 1 &&
-                                     run.os->CallsTo("GetCPInfo")[0].result != win::FALSE);
+    EXPECT_EQ(State.LeadByteSet.any(), run.os->Count("GetCPInfo") == 1 &&
+                                           run.os->CallsTo("GetCPInfo")[0].result != win::FALSE);
   }
 }
 

@@ -86,7 +86,7 @@ TEST_F(LaunchSequenceTest, MissingRedistributableStartsTheInstallerBesideTheExec
       sizes.push_back(call.args.at(1));
     }
     EXPECT_EQ(sizes, c.bufferSizes);
-    UninstallKeyPath = std::string(kInitialUninstallKeyPath);
+    ResetProgramState();
   }
 }
 
@@ -115,7 +115,7 @@ TEST_F(LaunchSequenceTest, NameBufferFollowsThePlatformReadAtStartUp) {
     os.calls.clear();
     EXPECT_EQ(RunLauncher(os), 0);
     EXPECT_EQ(os.CallsTo("RegEnumKeyExA").at(0).args.at(2), enumSize) << platformId;
-    UninstallKeyPath = std::string(kInitialUninstallKeyPath);
+    ResetProgramState();
   }
 }
 
@@ -127,7 +127,7 @@ TEST_F(LaunchSequenceTest, InstallerThatCannotStartLeavesOneDebuggerLine) {
     EXPECT_EQ(RunLauncher(os), 0);
     EXPECT_EQ(os.debugLines, std::vector<std::string>{kStartFailed + std::to_string(reason)});
     EXPECT_TRUE(os.boxes.empty());
-    UninstallKeyPath = std::string(kInitialUninstallKeyPath);
+    ResetProgramState();
   }
   // The exact bytes, against the resource script itself: a number of 2^31 or more is unsigned.
   EXPECT_EQ(os.debugLines.at(0), "Impossible de lancer l'installation : 4294967295");
@@ -144,7 +144,7 @@ TEST_F(LaunchSequenceTest, NonZeroInstallerCodeIsOneDebuggerLine) {
     os.debugLines.clear();
     EXPECT_EQ(RunLauncher(os), 0);
     EXPECT_EQ(os.debugLines, std::vector<std::string>{kPrefix + text});
-    UninstallKeyPath = std::string(kInitialUninstallKeyPath);
+    ResetProgramState();
   }
 }
 
@@ -154,7 +154,7 @@ TEST_F(LaunchSequenceTest, SuccessOrAStartWithoutHandleWritesNothing) {
     os.shellOutcome = outcome;
     EXPECT_EQ(RunLauncher(os), 0);
     EXPECT_TRUE(os.debugLines.empty());
-    UninstallKeyPath = std::string(kInitialUninstallKeyPath);
+    ResetProgramState();
   }
 }
 
@@ -174,10 +174,10 @@ TEST_F(LaunchSequenceTest, StartsUpAndShutsDownInOrder) {
   // The phase that an error which cannot be unwound is reported in, by call.
   std::map<std::string, bool> mainRoutineRunning;
   os.beforeCall = [&](const Call& call) -> std::optional<long> {
-    if (call.name == "DestroyWindow") pathAtDestroy = UninstallKeyPath;
+    if (call.name == "DestroyWindow") pathAtDestroy = State.UninstallKeyPath;
     for (const char* name :
          {"CreateWindowExA", "RegOpenKeyExA", "ShellExecuteExW", "DestroyWindow"})
-      if (call.name == name) mainRoutineRunning.try_emplace(call.name, MainRoutineRunning);
+      if (call.name == name) mainRoutineRunning.try_emplace(call.name, State.MainRoutineRunning);
     return std::nullopt;
   };
   os.ansiCodePage = 932;
@@ -192,7 +192,7 @@ TEST_F(LaunchSequenceTest, StartsUpAndShutsDownInOrder) {
                                                              {"ShellExecuteExW", true},
                                                              {"DestroyWindow", false}}));
   EXPECT_TRUE(os.boxes.empty());
-  EXPECT_TRUE(LeadByteSet.test(0x81));
+  EXPECT_TRUE(State.LeadByteSet.test(0x81));
 }
 
 // Raises an error from inside the named call, as a failure deep in the platform would.
@@ -230,9 +230,9 @@ TEST_F(LaunchSequenceTest, RegistryErrorIsReportedAfterItsCleanUps) {
   os.beforeCall = [&](const Call& call) -> std::optional<long> {
     if (call.name == "MessageBoxA") {
       openKeysAtBox = os.OpenKeyCount();
-      pathAtBox = UninstallKeyPath;
+      pathAtBox = State.UninstallKeyPath;
     }
-    if (call.name == "DestroyWindow") pathAtDestroy = UninstallKeyPath;
+    if (call.name == "DestroyWindow") pathAtDestroy = State.UninstallKeyPath;
     return std::nullopt;
   };
   EXPECT_EQ(RunLauncher(os), 1);
@@ -249,7 +249,7 @@ TEST_F(LaunchSequenceTest, RegistryErrorIsReportedAfterItsCleanUps) {
   EXPECT_EQ(pathAtDestroy, "");
   EXPECT_EQ(os.Count("ShellExecuteExW"), 0);
   EXPECT_TRUE(os.debugLines.empty());
-  EXPECT_FALSE(ErrorReportingActive);
+  EXPECT_FALSE(State.ErrorReportingActive);
 }
 
 TEST_F(LaunchSequenceTest, ErrorDuringStartUpEndsWithARuntimeError) {
@@ -279,8 +279,8 @@ TEST_F(LaunchSequenceTest, ErrorDuringStartUpEndsWithARuntimeError) {
     ASSERT_EQ(os.boxes.size(), 1u);
     EXPECT_TRUE(IsRuntimeErrorBox(os.boxes[0], c.status)) << os.boxes[0].text;
     EXPECT_EQ(os.Count("RegOpenKeyExA"), 0);
-    EXPECT_FALSE(ErrorReportingActive);
-    UninstallKeyPath = std::string(kInitialUninstallKeyPath);
+    EXPECT_FALSE(State.ErrorReportingActive);
+    ResetProgramState();
   }
 }
 
@@ -291,7 +291,7 @@ TEST_F(LaunchSequenceTest, FailedShutdownStepLetsTheOthersRunThenEndsWith217) {
     // routine ended normally or by an error.
     std::vector<bool> mainRoutineRunning;
     const auto fault = [&](const Call& call) {
-      if (call.name == "DestroyWindow") mainRoutineRunning.push_back(MainRoutineRunning);
+      if (call.name == "DestroyWindow") mainRoutineRunning.push_back(State.MainRoutineRunning);
       return raise(call);
     };
     os.boxes.clear();
@@ -299,11 +299,11 @@ TEST_F(LaunchSequenceTest, FailedShutdownStepLetsTheOthersRunThenEndsWith217) {
     EXPECT_EQ(RunLauncher(os), 217);
     ASSERT_EQ(os.boxes.size(), 1u);
     EXPECT_TRUE(IsRuntimeErrorBox(os.boxes[0], 217));
-    EXPECT_FALSE(ErrorReportingActive) << "error reporting's own step still ran";
+    EXPECT_FALSE(State.ErrorReportingActive) << "error reporting's own step still ran";
 
     // After a report, the runtime error is a second box and its status wins.
     os.boxes.clear();
-    UninstallKeyPath = std::string(kInitialUninstallKeyPath);
+    ResetProgramState();
     os.SetValue(kWow + "\\{A}", "DisplayName", win::REG_DWORD, std::string(4, '\0'));
     EXPECT_EQ(RunLauncher(os), 217);
     ASSERT_EQ(os.boxes.size(), 2u);
@@ -311,7 +311,7 @@ TEST_F(LaunchSequenceTest, FailedShutdownStepLetsTheOthersRunThenEndsWith217) {
     EXPECT_TRUE(IsRuntimeErrorBox(os.boxes[1], 217));
     EXPECT_EQ(mainRoutineRunning, (std::vector<bool>{false, false}));
     os.DeleteKey(kWow + "\\{A}");
-    UninstallKeyPath = std::string(kInitialUninstallKeyPath);
+    ResetProgramState();
   }
 }
 
@@ -341,6 +341,10 @@ struct ExceptionChain {
   ExceptionChain() {
     records.clear();
     offered.clear();
+    Install();
+  }
+  // Again after a reset of the program-wide state, which removes the hooks.
+  static void Install() {
     CatchScope::SetHooks([](void* record) { records.push_back(record); },
                          [](void* record) {
                            ASSERT_FALSE(records.empty());
@@ -372,7 +376,8 @@ TEST_F(LaunchSequenceTest, OnlyErrorsThatNothingCatchesReachADebugger) {
   // offset from the program's code section, its address being in no module).
   os.boxes.clear();
   os.beforeCall = nullptr;
-  UninstallKeyPath = std::string(kInitialUninstallKeyPath);
+  ResetProgramState();
+  ExceptionChain::Install();
   os.SetValue(kWow + "\\{A}", "DisplayName", win::REG_DWORD, std::string(4, '\0'));
   EXPECT_EQ(RunLauncher(os), 1);
   ASSERT_EQ(ExceptionChain::offered.size(), 1u);

@@ -30,9 +30,11 @@ TEST_F(LeadBytesTest, LeadBytesAreThoseOfTheSystemCodePage) {
     os.calls.clear();
     FillLeadByteSet(os);
     EXPECT_EQ(os.CallsTo("GetCPInfo").at(0).args.at(0), std::to_string(c.codePage));
-    EXPECT_EQ(LeadByteSet.count(), c.count) << c.codePage;
-    for (unsigned byte : c.in) EXPECT_TRUE(LeadByteSet.test(byte)) << c.codePage << " " << byte;
-    for (unsigned byte : c.out) EXPECT_FALSE(LeadByteSet.test(byte)) << c.codePage << " " << byte;
+    EXPECT_EQ(State.LeadByteSet.count(), c.count) << c.codePage;
+    for (unsigned byte : c.in)
+      EXPECT_TRUE(State.LeadByteSet.test(byte)) << c.codePage << " " << byte;
+    for (unsigned byte : c.out)
+      EXPECT_FALSE(State.LeadByteSet.test(byte)) << c.codePage << " " << byte;
   }
 }
 
@@ -43,7 +45,7 @@ TEST_F(LeadBytesTest, FailedCodePageInfoLeavesTheSetEmpty) {
     return std::nullopt;
   };
   FillLeadByteSet(os);
-  EXPECT_TRUE(LeadByteSet.none());
+  EXPECT_TRUE(State.LeadByteSet.none());
 }
 
 TEST_F(LeadBytesTest, LastDelimiterKeepsDoubleByteCharactersWhole) {

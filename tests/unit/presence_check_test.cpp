@@ -211,7 +211,7 @@ TEST_F(PresenceCheckTest, NameBufferIsDoubledForDoubleByteCodePagesOnNT) {
     std::string enumSize;
   };
   for (const Case& c : {Case{true, 932, "13"}, Case{true, 1252, "7"}, Case{false, 932, "7"}}) {
-    PlatformIsNT = c.nt;
+    State.PlatformIsNT = c.nt;
     os.ansiCodePage = c.codePage;
     FillLeadByteSet(os);
     os.calls.clear();
@@ -253,7 +253,7 @@ TEST_F(PresenceCheckTest, SizesBeyondAnyRealKeyOrTextAreNotTrusted) {
 TEST_F(PresenceCheckTest, ReadsTheProgramWideUninstallPath) {
   os.AddKey("HKLM\\SOFTWARE\\Elsewhere");
   AddEntry(os, "HKLM\\SOFTWARE\\Elsewhere", "{E}", kRedist);
-  UninstallKeyPath = "\\SOFTWARE\\Elsewhere\\";
+  State.UninstallKeyPath = "\\SOFTWARE\\Elsewhere\\";
   EXPECT_TRUE(IsRedistInstalled(os));
 }
 
