@@ -4,8 +4,6 @@
 // from here; LAUNCHER_WINDOWS_CALLS(X) gives every call, in the interface's order.
 #pragma once
 
-#include <string_view>
-
 // clang-format off
 
 // Registry (advapi32).
@@ -83,13 +81,3 @@
 
 // An implementation's declaration of one call.
 #define LAUNCHER_OVERRIDE(Result, Name, Parameters) Result Name Parameters override;
-
-namespace platform {
-
-#define LAUNCHER_CALL_NAME(Result, Name, Parameters) #Name,
-// The calls by name, as the fake records them.
-inline constexpr std::string_view kWindowsCallNames[] = {
-    LAUNCHER_WINDOWS_CALLS(LAUNCHER_CALL_NAME)};
-#undef LAUNCHER_CALL_NAME
-
-}  // namespace platform

@@ -17,6 +17,11 @@
 
 namespace platform::fake {
 
+#define LAUNCHER_CALL_NAME(Result, Name, Parameters) #Name,
+// Every call's name, as its records give it.
+inline constexpr std::string_view kCallNames[] = {LAUNCHER_WINDOWS_CALLS(LAUNCHER_CALL_NAME)};
+#undef LAUNCHER_CALL_NAME
+
 struct Call {
   std::string name;
   std::vector<std::string> args;

@@ -54,8 +54,8 @@ constexpr FailureResult kFailureResults[] = {
 };
 // A name that is no call of the list would never be injected.
 static_assert(std::ranges::all_of(kFailureResults, [](const FailureResult& failure) {
-  return std::ranges::find(platform::kWindowsCallNames, failure.call) !=
-         std::ranges::end(platform::kWindowsCallNames);
+  return std::ranges::find(platform::fake::kCallNames, failure.call) !=
+         std::ranges::end(platform::fake::kCallNames);
 }));
 
 enum class Answer { kInstalled, kMissing, kWrongType };
