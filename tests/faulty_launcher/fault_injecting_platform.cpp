@@ -42,12 +42,14 @@ __attribute__((noinline)) void ExhaustMemory() {
   ::operator delete(block);
 }
 
+// The head of an override, with the call's signature from platform/windows_calls.h.
+#define OVERRIDING(Result, Name, Parameters) Result Name Parameters override
+
 class FaultInjectingPlatform final : public Win32Platform {
  public:
   explicit FaultInjectingPlatform(std::string fault) : fault_(std::move(fault)) {}
 
-  LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD options, REGSAM desired,
-                     HKEY* result) override {
+  LAUNCHER_CALL_RegOpenKeyExA(OVERRIDING) {
     if (fault_ == "read-null") ReadNull();
     if (fault_ == "divide-by-zero") DivideByZero();
     if (fault_ == "illegal-instruction") IllegalInstruction();
@@ -57,28 +59,27 @@ class FaultInjectingPlatform final : public Win32Platform {
     return Win32Platform::RegOpenKeyExA(key, subKey, options, desired, result);
   }
 
-  WORD RegisterClassA(const WNDCLASSA* wndClass) override {
+  LAUNCHER_CALL_RegisterClassA(OVERRIDING) {
     if (fault_ == "class-registration") return 0;
     if (fault_ == "noncontinuable-at-start") RaiseNoncontinuable();
     return Win32Platform::RegisterClassA(wndClass);
   }
 
-  BOOL DestroyWindow(HWND window) override {
+  LAUNCHER_CALL_DestroyWindow(OVERRIDING) {
     const BOOL destroyed = Win32Platform::DestroyWindow(window);
     if (fault_ == "shutdown") launcher::Raise<launcher::Exception>("Erreur de fermeture");
     return destroyed;
   }
 
   // The first pump of the wait posts a message whose handling fails, or fails itself.
-  BOOL PeekMessageA(MSG* msg, HWND window, UINT filterMin, UINT filterMax,
-                    UINT removeMessage) override {
+  LAUNCHER_CALL_PeekMessageA(OVERRIDING) {
     if (++peeks_ == 1 && fault_ == "window-handler")
       ::PostMessageA(::FindWindowA("TApplication", nullptr), kFaultyMessage, 0, 0);
     if (peeks_ == 1 && fault_ == "pump") launcher::Raise<launcher::Exception>("Erreur de pompe");
     return Win32Platform::PeekMessageA(msg, window, filterMin, filterMax, removeMessage);
   }
 
-  LRESULT DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override {
+  LAUNCHER_CALL_DefWindowProcA(OVERRIDING) {
     if (message == kFaultyMessage)
       launcher::Raise<launcher::Exception>("Erreur dans la fen\xEAtre!");
     return Win32Platform::DefWindowProcA(window, message, wParam, lParam);
@@ -88,6 +89,8 @@ class FaultInjectingPlatform final : public Win32Platform {
   std::string fault_;
   int peeks_ = 0;
 };
+
+#undef OVERRIDING
 
 }  // namespace
 }  // namespace platform
