@@ -10,6 +10,7 @@
 #include "launcher/errors.h"
 #include "launcher/lead_bytes.h"
 #include "launcher/presence_check.h"
+#include "launcher/program_state.h"
 #include "launcher/resource_ids.h"
 #include "launcher/resource_text.h"
 

@@ -7,7 +7,6 @@
 #include <string_view>
 
 #include "launcher/application.h"
-#include "launcher/program_state.h"  // the run's phase and status, which the Windows handler reads
 #include "platform/platform.h"
 
 namespace launcher {
