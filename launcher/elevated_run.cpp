@@ -5,6 +5,7 @@
 
 #include "launcher/resource_ids.h"
 #include "launcher/resource_text.h"
+#include "launcher/signature_gate.h"
 
 namespace launcher {
 
@@ -27,10 +28,9 @@ class ProcessHandle {
   HANDLE handle_;
 };
 
-}  // namespace
-
-std::int32_t RunAsAdminAndWait(Platform& os, TApplication& app, HWND owner,
-                               const std::u16string& file, const std::u16string& parameters) {
+// Asks the shell to start file elevated; the process handle, or null when there is none.
+HANDLE StartElevated(Platform& os, HWND owner, const std::u16string& file,
+                     const std::u16string& parameters) {
   SHELLEXECUTEINFOW request;
   std::memset(&request, 0, sizeof request);
   request.cbSize = kShellExecuteInfoSize;
@@ -43,12 +43,32 @@ std::int32_t RunAsAdminAndWait(Platform& os, TApplication& app, HWND owner,
   // A missing file or a declined elevation prompt: the shell shows nothing, nor do we; the
   // reason's number is left for an administrator's debugger.
   if (!os.ShellExecuteExW(&request)) {
-    const DWORD reason = os.GetLastError();
-    OutputDebugLine(os, IDS_INSTALL_START_FAILED, std::to_string(reason));
-    return 0;
+    ReportStartFailure(os, os.GetLastError());
+    return nullptr;
   }
-  if (request.hProcess == nullptr) return 0;  // nothing to wait on
-  const ProcessHandle process(os, request.hProcess);
+  return request.hProcess;
+}
+
+}  // namespace
+
+void ReportStartFailure(Platform& os, DWORD reason) {
+  OutputDebugLine(os, IDS_INSTALL_START_FAILED, std::to_string(reason));
+}
+
+std::int32_t RunAsAdminAndWait(Platform& os, TApplication& app, HWND owner,
+                               const std::u16string& installer, const std::u16string& parameters) {
+  HANDLE started = nullptr;
+  {
+    const SignedInstaller signedInstaller(os, installer);
+    if (const DWORD refusal = signedInstaller.Refusal()) {
+      ReportStartFailure(os, refusal);
+      return 0;
+    }
+    // Quoted, so that the shell never splits the path at a space.
+    started = StartElevated(os, owner, u"\"" + installer + u"\"", parameters);
+  }                                  // the file is let go only once the shell has started it
+  if (started == nullptr) return 0;  // nothing to wait on
+  const ProcessHandle process(os, started);
 
   DWORD code = STILL_ACTIVE;
   for (;;) {

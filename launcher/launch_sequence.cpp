@@ -13,17 +13,19 @@
 #include "launcher/program_state.h"
 #include "launcher/resource_ids.h"
 #include "launcher/resource_text.h"
+#include "launcher/signature_gate.h"
 
 namespace launcher {
 
 using namespace platform;
 using namespace win;
 
-std::u16string GetExecutablePath(Platform& os) {
+std::u16string GetExecutablePath(Platform& os, DWORD& error) {
   std::u16string path(kExecutablePathBufferSize, u'\0');
   for (;;) {
     const auto size = static_cast<DWORD>(path.size());
     const DWORD length = os.GetModuleFileNameW(nullptr, path.data(), size);
+    if (length == 0) error = LastErrorOr(os, ERROR_BAD_PATHNAME);
     // A result that fills the buffer may be a cut path: read it again into a larger one.
     if (length < size || size == kLongestPathBufferSize) {
       path.resize(std::min(length, size));
@@ -39,12 +41,26 @@ std::u16string ExtractFolderPart(std::u16string_view path) {
   return std::u16string(path.substr(0, delimiter + 1));
 }
 
+InstallerPath FindInstaller(Platform& os) {
+  DWORD error = 0;
+  const std::u16string folder = ExtractFolderPart(GetExecutablePath(os, error));
+  if (error != 0) return {{}, error};
+  // Without a folder the shell would look for a bare name in the current folder, then on the
+  // PATH: some other file than the one shipped beside the launcher.
+  if (folder.empty()) return {{}, ERROR_BAD_PATHNAME};
+  return {folder + std::u16string(kInstallerFileName), 0};
+}
+
 void InstallRedistIfMissing(Platform& os, TApplication& app) {
   std::int32_t code = 0;
   if (!IsRedistInstalled(os)) {
-    const std::u16string folder = ExtractFolderPart(GetExecutablePath(os));
-    const std::u16string file = u"\"" + folder + std::u16string(kInstallerFileName) + u"\"";
-    code = RunAsAdminAndWait(os, app, nullptr, file, std::u16string(kInstallerParameters));
+    const InstallerPath installer = FindInstaller(os);
+    if (installer.failure != 0) {
+      ReportStartFailure(os, installer.failure);
+    } else {
+      code =
+          RunAsAdminAndWait(os, app, nullptr, installer.path, std::u16string(kInstallerParameters));
+    }
   }
   // Deliberate: any code but 0 is reported as the installer's failure, 259 too, which is the
   // code of an installer left running when the wait was given up or failed

@@ -19,10 +19,17 @@ inline constexpr win::DWORD kExecutablePathBufferSize = 261;
 inline constexpr win::DWORD kLongestPathBufferSize = 32768;
 
 // The running executable's full path in UTF-16, which holds any folder name; empty when it
-// cannot be read.
-std::u16string GetExecutablePath(platform::Platform& os);
+// cannot be read, with the reason in error.
+std::u16string GetExecutablePath(platform::Platform& os, win::DWORD& error);
 // The path up to and including its last backslash or colon, or empty text when it has none.
 std::u16string ExtractFolderPart(std::u16string_view path);
+
+// The installer's full path beside the executable, or the reason there is none.
+struct InstallerPath {
+  std::u16string path;
+  win::DWORD failure = 0;
+};
+InstallerPath FindInstaller(platform::Platform& os);
 
 // Starts the installer beside the executable when the redistributable is missing, and writes
 // its non-zero exit code to the debugger output.

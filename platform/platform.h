@@ -12,9 +12,15 @@ namespace platform {
 // The mirrored Windows types, by their own names within this namespace.
 using win::BOOL;
 using win::BYTE;
+using win::CERT_CONTEXT;
 using win::CPINFO;
+using win::CRYPT_PROVIDER_CERT;
+using win::CRYPT_PROVIDER_DATA;
+using win::CRYPT_PROVIDER_SGNR;
 using win::DWORD;
+using win::FARPROC;
 using win::FILETIME;
+using win::GUID;
 using win::HANDLE;
 using win::HINSTANCE;
 using win::HKEY;
@@ -32,6 +38,7 @@ using win::SHELLEXECUTEINFOW;
 using win::SIZE_T;
 using win::UINT;
 using win::WCHAR;
+using win::WINTRUST_DATA;
 using win::WNDCLASSA;
 using win::WNDPROC;
 using win::WORD;

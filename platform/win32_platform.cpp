@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <shellapi.h>
+#include <wincrypt.h>
+#include <wintrust.h>
 
 #include <cstddef>
 
@@ -32,10 +34,25 @@ static_assert(SameLayout<win::MEMORY_BASIC_INFORMATION, ::MEMORY_BASIC_INFORMATI
 static_assert(offsetof(win::MEMORY_BASIC_INFORMATION, State) ==
               offsetof(::MEMORY_BASIC_INFORMATION, State));
 static_assert(sizeof(win::LONG_PTR) == sizeof(LONG));
+static_assert(SameLayout<win::GUID, ::GUID>);
+static_assert(SameLayout<win::WINTRUST_FILE_INFO, ::WINTRUST_FILE_INFO>);
+static_assert(offsetof(win::WINTRUST_FILE_INFO, hFile) == offsetof(::WINTRUST_FILE_INFO, hFile));
+static_assert(SameLayout<win::WINTRUST_DATA, ::WINTRUST_DATA>);
+static_assert(offsetof(win::WINTRUST_DATA, pFile) == offsetof(::WINTRUST_DATA, pFile));
+static_assert(offsetof(win::WINTRUST_DATA, hWVTStateData) ==
+              offsetof(::WINTRUST_DATA, hWVTStateData));
+static_assert(offsetof(win::WINTRUST_DATA, dwProvFlags) == offsetof(::WINTRUST_DATA, dwProvFlags));
+static_assert(offsetof(win::CRYPT_PROVIDER_CERT, pCert) == offsetof(::CRYPT_PROVIDER_CERT, pCert));
 
 template <class To, class From>
 To As(From from) {
   return reinterpret_cast<To>(from);
+}
+
+// The function at an address that GetProcAddress gave, typed as Windows declares it.
+template <auto& Function>
+auto Entry(win::FARPROC entry) {
+  return reinterpret_cast<decltype(&Function)>(reinterpret_cast<void*>(entry));
 }
 
 }  // namespace
@@ -118,6 +135,61 @@ void Win32Platform::OutputDebugStringA(const char* text) {
 SIZE_T Win32Platform::VirtualQuery(const void* address, MEMORY_BASIC_INFORMATION* buffer,
                                    SIZE_T length) {
   return ::VirtualQuery(address, As<::MEMORY_BASIC_INFORMATION*>(buffer), length);
+}
+
+HANDLE Win32Platform::CreateFileW(const WCHAR* fileName, DWORD desiredAccess, DWORD shareMode,
+                                  void* securityAttributes, DWORD creationDisposition,
+                                  DWORD flagsAndAttributes, HANDLE templateFile) {
+  return ::CreateFileW(As<LPCWSTR>(fileName), desiredAccess, shareMode,
+                       As<LPSECURITY_ATTRIBUTES>(securityAttributes), creationDisposition,
+                       flagsAndAttributes, templateFile);
+}
+
+HMODULE Win32Platform::LoadLibraryExW(const WCHAR* fileName, HANDLE file, DWORD flags) {
+  return As<HMODULE>(::LoadLibraryExW(As<LPCWSTR>(fileName), file, flags));
+}
+
+UINT Win32Platform::GetSystemDirectoryW(WCHAR* buffer, UINT size) {
+  return ::GetSystemDirectoryW(As<LPWSTR>(buffer), size);
+}
+
+FARPROC Win32Platform::GetProcAddress(HMODULE module, const char* procName) {
+  return As<FARPROC>(reinterpret_cast<void*>(::GetProcAddress(As<::HMODULE>(module), procName)));
+}
+
+BOOL Win32Platform::FreeLibrary(HMODULE module) {
+  return ::FreeLibrary(As<::HMODULE>(module));
+}
+
+LONG Win32Platform::WinVerifyTrust(FARPROC entry, HWND window, GUID* action, WINTRUST_DATA* data) {
+  return Entry<::WinVerifyTrust>(entry)(As<::HWND>(window), As<::GUID*>(action), data);
+}
+
+CRYPT_PROVIDER_DATA* Win32Platform::WTHelperProvDataFromStateData(FARPROC entry, HANDLE stateData) {
+  return As<CRYPT_PROVIDER_DATA*>(Entry<::WTHelperProvDataFromStateData>(entry)(stateData));
+}
+
+CRYPT_PROVIDER_SGNR* Win32Platform::WTHelperGetProvSignerFromChain(FARPROC entry,
+                                                                   CRYPT_PROVIDER_DATA* data,
+                                                                   DWORD signerIndex,
+                                                                   BOOL counterSigner,
+                                                                   DWORD counterSignerIndex) {
+  return As<CRYPT_PROVIDER_SGNR*>(Entry<::WTHelperGetProvSignerFromChain>(entry)(
+      As<::CRYPT_PROVIDER_DATA*>(data), signerIndex, counterSigner, counterSignerIndex));
+}
+
+CRYPT_PROVIDER_CERT* Win32Platform::WTHelperGetProvCertFromChain(FARPROC entry,
+                                                                 CRYPT_PROVIDER_SGNR* signer,
+                                                                 DWORD certificateIndex) {
+  return As<CRYPT_PROVIDER_CERT*>(Entry<::WTHelperGetProvCertFromChain>(entry)(
+      As<::CRYPT_PROVIDER_SGNR*>(signer), certificateIndex));
+}
+
+DWORD Win32Platform::CertGetNameStringW(FARPROC entry, const CERT_CONTEXT* certificate, DWORD type,
+                                        DWORD flags, void* typeParameter, WCHAR* name,
+                                        DWORD nameLength) {
+  return Entry<::CertGetNameStringW>(entry)(As<PCCERT_CONTEXT>(certificate), type, flags,
+                                            typeParameter, As<LPWSTR>(name), nameLength);
 }
 
 BOOL Win32Platform::GetVersionExA(OSVERSIONINFOA* info) {

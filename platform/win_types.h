@@ -38,6 +38,9 @@ using HINSTANCE = HINSTANCE__*;
 using HMODULE = HINSTANCE;
 
 using WNDPROC = LRESULT(WIN_CALLBACK*)(HWND, UINT, WPARAM, LPARAM);
+// The address of a function in a DLL loaded at run time; only the platform calls through it.
+struct FARPROC__;
+using FARPROC = FARPROC__*;
 
 struct FILETIME {
   DWORD dwLowDateTime;
@@ -116,6 +119,46 @@ struct OSVERSIONINFOA {
   char szCSDVersion[128];
 };
 
+struct GUID {
+  DWORD Data1;
+  WORD Data2;
+  WORD Data3;
+  BYTE Data4[8];
+};
+
+struct WINTRUST_FILE_INFO {
+  DWORD cbStruct;
+  const WCHAR* pcwszFilePath;
+  HANDLE hFile;
+  GUID* pgKnownSubject;
+};
+
+struct WINTRUST_DATA {
+  DWORD cbStruct;
+  void* pPolicyCallbackData;
+  void* pSIPClientData;
+  DWORD dwUIChoice;
+  DWORD fdwRevocationChecks;
+  DWORD dwUnionChoice;
+  WINTRUST_FILE_INFO* pFile;
+  DWORD dwStateAction;
+  HANDLE hWVTStateData;
+  WCHAR* pwszURLReference;
+  DWORD dwProvFlags;
+  DWORD dwUIContext;
+};
+
+// Handed from one trust call to the next, never looked into.
+struct CRYPT_PROVIDER_DATA;
+struct CRYPT_PROVIDER_SGNR;
+struct CERT_CONTEXT;
+// The leading members only: the launcher reads the certificate through a pointer that Windows
+// gives, and never makes one of these itself.
+struct CRYPT_PROVIDER_CERT {
+  DWORD cbStruct;
+  const CERT_CONTEXT* pCert;
+};
+
 // Handles of the predefined registry keys.
 inline HKEY PredefinedKey(std::uint32_t value) {
   return reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(value));
@@ -133,6 +176,11 @@ constexpr LONG ERROR_INVALID_HANDLE = 6;
 constexpr LONG ERROR_INVALID_PARAMETER = 87;
 constexpr LONG ERROR_CANCELLED = 1223;
 constexpr LONG ERROR_MORE_DATA = 234;
+constexpr LONG ERROR_SHARING_VIOLATION = 32;
+constexpr LONG ERROR_OPEN_FAILED = 110;
+constexpr LONG ERROR_MOD_NOT_FOUND = 126;
+constexpr LONG ERROR_PROC_NOT_FOUND = 127;
+constexpr LONG ERROR_BAD_PATHNAME = 161;
 constexpr LONG ERROR_NO_MORE_ITEMS = 259;
 
 constexpr REGSAM KEY_READ = 0x20019;
@@ -158,6 +206,30 @@ constexpr DWORD WAIT_TIMEOUT = 258;
 constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
 constexpr DWORD QS_ALLINPUT = 0x04FF;
 constexpr DWORD MWMO_INPUTAVAILABLE = 0x0004;
+
+inline HANDLE const INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(~std::uintptr_t{0});
+constexpr DWORD GENERIC_READ = 0x80000000;
+constexpr DWORD FILE_SHARE_READ = 0x00000001;
+constexpr DWORD OPEN_EXISTING = 3;
+constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+constexpr UINT MAX_PATH = 260;
+
+constexpr DWORD LOAD_WITH_ALTERED_SEARCH_PATH = 0x00000008;
+constexpr DWORD LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x00000800;
+
+constexpr DWORD WTD_UI_NONE = 2;
+constexpr DWORD WTD_REVOKE_NONE = 0;
+constexpr DWORD WTD_CHOICE_FILE = 1;
+constexpr DWORD WTD_STATEACTION_VERIFY = 1;
+constexpr DWORD WTD_STATEACTION_CLOSE = 2;
+constexpr DWORD WTD_CACHE_ONLY_URL_RETRIEVAL = 0x00001000;
+constexpr GUID WINTRUST_ACTION_GENERIC_VERIFY_V2 = {
+    0x00AAC56B, 0xCD44, 0x11D0, {0x8C, 0xC2, 0x00, 0xC0, 0x4F, 0xC2, 0x95, 0xEE}};
+constexpr DWORD CERT_NAME_SIMPLE_DISPLAY_TYPE = 4;
+constexpr DWORD TRUST_E_SUBJECT_NOT_TRUSTED = 0x800B0004;
+constexpr DWORD TRUST_E_NOSIGNATURE = 0x800B0100;
+constexpr DWORD TRUST_E_BAD_DIGEST = 0x80096010;
+constexpr DWORD CERT_E_UNTRUSTEDROOT = 0x800B0109;
 
 constexpr UINT PM_REMOVE = 0x0001;
 constexpr UINT WM_CLOSE = 0x0010;

@@ -28,6 +28,21 @@
 #define LAUNCHER_CALL_OutputDebugStringA(X) X(void, OutputDebugStringA, (const char* text))
 #define LAUNCHER_CALL_VirtualQuery(X) X(SIZE_T, VirtualQuery, (const void* address, MEMORY_BASIC_INFORMATION* buffer, SIZE_T length))
 
+// The installer's file, and the DLLs loaded at run time (kernel32).
+#define LAUNCHER_CALL_CreateFileW(X) X(HANDLE, CreateFileW, (const WCHAR* fileName, DWORD desiredAccess, DWORD shareMode, void* securityAttributes, DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile))
+#define LAUNCHER_CALL_LoadLibraryExW(X) X(HMODULE, LoadLibraryExW, (const WCHAR* fileName, HANDLE file, DWORD flags))
+#define LAUNCHER_CALL_GetSystemDirectoryW(X) X(UINT, GetSystemDirectoryW, (WCHAR* buffer, UINT size))
+#define LAUNCHER_CALL_GetProcAddress(X) X(FARPROC, GetProcAddress, (HMODULE module, const char* procName))
+#define LAUNCHER_CALL_FreeLibrary(X) X(BOOL, FreeLibrary, (HMODULE module))
+
+// Authenticode (wintrust, crypt32). These DLLs are loaded at run time, so each call takes first
+// the address that GetProcAddress gave for it.
+#define LAUNCHER_CALL_WinVerifyTrust(X) X(LONG, WinVerifyTrust, (FARPROC entry, HWND window, GUID* action, WINTRUST_DATA* data))
+#define LAUNCHER_CALL_WTHelperProvDataFromStateData(X) X(CRYPT_PROVIDER_DATA*, WTHelperProvDataFromStateData, (FARPROC entry, HANDLE stateData))
+#define LAUNCHER_CALL_WTHelperGetProvSignerFromChain(X) X(CRYPT_PROVIDER_SGNR*, WTHelperGetProvSignerFromChain, (FARPROC entry, CRYPT_PROVIDER_DATA* data, DWORD signerIndex, BOOL counterSigner, DWORD counterSignerIndex))
+#define LAUNCHER_CALL_WTHelperGetProvCertFromChain(X) X(CRYPT_PROVIDER_CERT*, WTHelperGetProvCertFromChain, (FARPROC entry, CRYPT_PROVIDER_SGNR* signer, DWORD certificateIndex))
+#define LAUNCHER_CALL_CertGetNameStringW(X) X(DWORD, CertGetNameStringW, (FARPROC entry, const CERT_CONTEXT* certificate, DWORD type, DWORD flags, void* typeParameter, WCHAR* name, DWORD nameLength))
+
 // Locale (kernel32).
 #define LAUNCHER_CALL_GetVersionExA(X) X(BOOL, GetVersionExA, (OSVERSIONINFOA* info))
 #define LAUNCHER_CALL_GetACP(X) X(UINT, GetACP, ())
@@ -68,6 +83,11 @@
   LAUNCHER_CALL_ExitProcess(X) LAUNCHER_CALL_GetModuleFileNameA(X) LAUNCHER_CALL_GetModuleFileNameW(X) \
   LAUNCHER_CALL_GetLastError(X) LAUNCHER_CALL_GetModuleHandleA(X) LAUNCHER_CALL_OutputDebugStringA(X) \
   LAUNCHER_CALL_VirtualQuery(X) \
+  LAUNCHER_CALL_CreateFileW(X) LAUNCHER_CALL_LoadLibraryExW(X) LAUNCHER_CALL_GetSystemDirectoryW(X) \
+  LAUNCHER_CALL_GetProcAddress(X) LAUNCHER_CALL_FreeLibrary(X) \
+  LAUNCHER_CALL_WinVerifyTrust(X) LAUNCHER_CALL_WTHelperProvDataFromStateData(X) \
+  LAUNCHER_CALL_WTHelperGetProvSignerFromChain(X) LAUNCHER_CALL_WTHelperGetProvCertFromChain(X) \
+  LAUNCHER_CALL_CertGetNameStringW(X) \
   LAUNCHER_CALL_GetVersionExA(X) LAUNCHER_CALL_GetACP(X) LAUNCHER_CALL_GetCPInfo(X) \
   LAUNCHER_CALL_PeekMessageA(X) LAUNCHER_CALL_TranslateMessage(X) LAUNCHER_CALL_DispatchMessageA(X) \
   LAUNCHER_CALL_MsgWaitForMultipleObjectsEx(X) LAUNCHER_CALL_GetClassInfoA(X) LAUNCHER_CALL_RegisterClassA(X) \

@@ -376,6 +376,7 @@ BOOL FakePlatform::ShellExecuteExW(SHELLEXECUTEINFOW* info) {
                              info->dwHotKey == 0 && info->hIconOrMonitor == nullptr &&
                              info->hProcess == nullptr;
   shellRequest = request;
+  installerFileHeldAtStart = installerFileOpen;
   if (auto injected = Begin("ShellExecuteExW", {Text(info->lpFile)})) return *injected;
   if (shellOutcome == ShellOutcome::kFails) {
     lastError = shellError;
@@ -426,6 +427,10 @@ DWORD FakePlatform::MsgWaitForMultipleObjectsEx(DWORD count, const HANDLE* handl
 
 BOOL FakePlatform::CloseHandle(HANDLE handle) {
   if (auto injected = Begin("CloseHandle", {Hex(handle)})) return *injected;
+  if (handle == kInstallerFile && installerFileOpen) {
+    installerFileOpen = false;
+    return End(TRUE);
+  }
   if (handle != kProcessHandle || !processHandleOpen) {
     ++invalidCloses;
     return End(FALSE);
@@ -499,6 +504,202 @@ SIZE_T FakePlatform::VirtualQuery(const void* address, MEMORY_BASIC_INFORMATION*
     buffer->State = region.committed ? MEM_COMMIT : 0x2000;  // or MEM_RESERVE
   }
   return static_cast<SIZE_T>(End(sizeof *buffer));
+}
+
+// --- The installer's file and its signature --------------------------------------------------
+
+namespace {
+
+// The DLLs that the fake serves, by base name, and the functions each exports.
+struct FakeLibrary {
+  std::u16string name;
+  std::uintptr_t base;
+  std::vector<std::string> functions;
+};
+const FakeLibrary kLibraries[] = {
+    {u"wintrust.dll",
+     0x70000000,
+     {"WinVerifyTrust", "WTHelperProvDataFromStateData", "WTHelperGetProvSignerFromChain",
+      "WTHelperGetProvCertFromChain"}},
+    {u"crypt32.dll", 0x71000000, {"CertGetNameStringW"}},
+};
+const FakeLibrary* LibraryAt(HMODULE module) {
+  for (const FakeLibrary& library : kLibraries)
+    if (reinterpret_cast<std::uintptr_t>(module) == library.base) return &library;
+  return nullptr;
+}
+
+const auto kTrustState = reinterpret_cast<HANDLE>(0x3000);
+const auto kProvider = reinterpret_cast<CRYPT_PROVIDER_DATA*>(0x3100);
+const auto kSigner = reinterpret_cast<CRYPT_PROVIDER_SGNR*>(0x3200);
+const auto kCertificate = reinterpret_cast<const CERT_CONTEXT*>(0x3300);
+
+bool SameGuid(const GUID& a, const GUID& b) {
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+}  // namespace
+
+HANDLE FakePlatform::CreateFileW(const WCHAR* fileName, DWORD desiredAccess, DWORD shareMode,
+                                 void* securityAttributes, DWORD creationDisposition,
+                                 DWORD flagsAndAttributes, HANDLE templateFile) {
+  if (auto injected = Begin("CreateFileW", {Text(fileName), Hex(desiredAccess), Hex(shareMode),
+                                            std::to_string(creationDisposition)}))
+    return reinterpret_cast<HANDLE>(*injected);
+  if (securityAttributes != nullptr || templateFile != nullptr || flagsAndAttributes != 0x80)
+    throw std::logic_error("the fake opens files only plainly");
+  if (installerFileOpen) throw std::logic_error("the fake holds one file at a time");
+  if (installerOpenError) {
+    lastError = *installerOpenError;
+    End(-1);
+    return INVALID_HANDLE_VALUE;
+  }
+  installerFileOpen = true;
+  End(reinterpret_cast<long>(kInstallerFile));
+  return kInstallerFile;
+}
+
+HMODULE FakePlatform::LoadLibraryExW(const WCHAR* fileName, HANDLE file, DWORD flags) {
+  if (auto injected = Begin("LoadLibraryExW", {Text(fileName), Hex(file), Hex(flags)}))
+    return reinterpret_cast<HMODULE>(*injected);
+  const std::u16string name(fileName);
+  const std::u16string inSystem = systemDirectory + u"\\";
+  for (const FakeLibrary& library : kLibraries) {
+    // Served from the system folder only: by name with the search limited to it, or by the
+    // full path there.
+    const bool bySystemSearch = flags == LOAD_LIBRARY_SEARCH_SYSTEM32 && name == library.name;
+    const bool byFullPath =
+        flags == LOAD_WITH_ALTERED_SEARCH_PATH && name == inSystem + library.name;
+    if (bySystemSearch && librarySearchFlagUnknown) break;
+    if (!bySystemSearch && !byFullPath) continue;
+    ++loadedLibraries[library.name];
+    return reinterpret_cast<HMODULE>(End(static_cast<long>(library.base)));
+  }
+  lastError = (flags & LOAD_LIBRARY_SEARCH_SYSTEM32) && librarySearchFlagUnknown
+                  ? ERROR_INVALID_PARAMETER
+                  : ERROR_MOD_NOT_FOUND;
+  return reinterpret_cast<HMODULE>(End(0));
+}
+
+UINT FakePlatform::GetSystemDirectoryW(WCHAR* buffer, UINT size) {
+  if (auto injected = Begin("GetSystemDirectoryW", {std::to_string(size)}))
+    return static_cast<UINT>(*injected);
+  if (systemDirectory.size() >= size) return static_cast<UINT>(End(systemDirectory.size() + 1));
+  std::copy(systemDirectory.begin(), systemDirectory.end(), buffer);
+  buffer[systemDirectory.size()] = u'\0';
+  return static_cast<UINT>(End(static_cast<long>(systemDirectory.size())));
+}
+
+FARPROC FakePlatform::GetProcAddress(HMODULE module, const char* procName) {
+  if (auto injected = Begin("GetProcAddress", {Hex(module), Text(procName)}))
+    return reinterpret_cast<FARPROC>(*injected);
+  const FakeLibrary* library = LibraryAt(module);
+  if (library == nullptr || loadedLibraries[library->name] == 0)
+    throw std::logic_error("GetProcAddress on a library that is not loaded");
+  const auto found = std::ranges::find(library->functions, procName);
+  if (found == library->functions.end()) {
+    lastError = ERROR_PROC_NOT_FOUND;
+    return reinterpret_cast<FARPROC>(End(0));
+  }
+  const auto entry = reinterpret_cast<FARPROC>(
+      library->base + 0x1000 +
+      0x10 * static_cast<std::uintptr_t>(found - library->functions.begin()));
+  entries_[procName] = entry;
+  return reinterpret_cast<FARPROC>(End(reinterpret_cast<long>(entry)));
+}
+
+BOOL FakePlatform::FreeLibrary(HMODULE module) {
+  if (auto injected = Begin("FreeLibrary", {Hex(module)})) return *injected;
+  const FakeLibrary* library = LibraryAt(module);
+  if (library == nullptr || loadedLibraries[library->name] == 0) {
+    ++invalidCloses;
+    return End(FALSE);
+  }
+  if (--loadedLibraries[library->name] == 0) loadedLibraries.erase(library->name);
+  return End(TRUE);
+}
+
+void FakePlatform::CheckEntry(FARPROC entry, const char* function) const {
+  const auto found = entries_.find(function);
+  if (found == entries_.end() || found->second != entry)
+    throw std::logic_error(std::string(function) + " called at an address not looked up for it");
+}
+
+LONG FakePlatform::WinVerifyTrust(FARPROC entry, HWND window, GUID* action, WINTRUST_DATA* data) {
+  const WINTRUST_FILE_INFO* file = data->pFile;
+  auto injected = Begin(
+      "WinVerifyTrust",
+      {Hex(window), SameGuid(*action, WINTRUST_ACTION_GENERIC_VERIFY_V2) ? "verify-v2" : "other",
+       std::to_string(data->dwStateAction), std::to_string(data->cbStruct),
+       std::to_string(data->dwUIChoice), std::to_string(data->fdwRevocationChecks),
+       std::to_string(data->dwUnionChoice), Hex(data->dwProvFlags),
+       file ? Text(file->pcwszFilePath) : "(null)", file ? Hex(file->hFile) : "(null)"});
+  CheckEntry(entry, "WinVerifyTrust");
+  if (injected) return static_cast<LONG>(*injected);
+  if (data->dwStateAction == WTD_STATEACTION_CLOSE) {
+    if (data->hWVTStateData == kTrustState) trustStateOpen = false;
+    return End(ERROR_SUCCESS);
+  }
+  if (file == nullptr || file->hFile != kInstallerFile || !installerFileOpen)
+    throw std::logic_error("a verify of a file that is not held");
+  data->hWVTStateData = kTrustState;
+  trustStateOpen = true;
+  return static_cast<LONG>(End(trustAnswer));
+}
+
+CRYPT_PROVIDER_DATA* FakePlatform::WTHelperProvDataFromStateData(FARPROC entry, HANDLE stateData) {
+  auto injected = Begin("WTHelperProvDataFromStateData", {Hex(stateData)});
+  CheckEntry(entry, "WTHelperProvDataFromStateData");
+  if (injected) return reinterpret_cast<CRYPT_PROVIDER_DATA*>(*injected);
+  const bool open = stateData == kTrustState && trustStateOpen;
+  return reinterpret_cast<CRYPT_PROVIDER_DATA*>(End(open ? reinterpret_cast<long>(kProvider) : 0));
+}
+
+CRYPT_PROVIDER_SGNR* FakePlatform::WTHelperGetProvSignerFromChain(FARPROC entry,
+                                                                  CRYPT_PROVIDER_DATA* data,
+                                                                  DWORD signerIndex,
+                                                                  BOOL counterSigner,
+                                                                  DWORD counterSignerIndex) {
+  auto injected = Begin("WTHelperGetProvSignerFromChain",
+                        {Hex(data), std::to_string(signerIndex), std::to_string(counterSigner),
+                         std::to_string(counterSignerIndex)});
+  CheckEntry(entry, "WTHelperGetProvSignerFromChain");
+  if (injected) return reinterpret_cast<CRYPT_PROVIDER_SGNR*>(*injected);
+  const bool first = data == kProvider && signerIndex == 0 && !counterSigner;
+  return reinterpret_cast<CRYPT_PROVIDER_SGNR*>(End(first ? reinterpret_cast<long>(kSigner) : 0));
+}
+
+CRYPT_PROVIDER_CERT* FakePlatform::WTHelperGetProvCertFromChain(FARPROC entry,
+                                                                CRYPT_PROVIDER_SGNR* signer,
+                                                                DWORD certificateIndex) {
+  auto injected =
+      Begin("WTHelperGetProvCertFromChain", {Hex(signer), std::to_string(certificateIndex)});
+  CheckEntry(entry, "WTHelperGetProvCertFromChain");
+  if (injected) return reinterpret_cast<CRYPT_PROVIDER_CERT*>(*injected);
+  if (signer != kSigner || certificateIndex != 0)
+    return reinterpret_cast<CRYPT_PROVIDER_CERT*>(End(0));
+  leaf_.cbStruct = sizeof leaf_;
+  leaf_.pCert = kCertificate;
+  End(reinterpret_cast<long>(&leaf_));
+  return &leaf_;
+}
+
+DWORD FakePlatform::CertGetNameStringW(FARPROC entry, const CERT_CONTEXT* certificate, DWORD type,
+                                       DWORD flags, void* typeParameter, WCHAR* name,
+                                       DWORD nameLength) {
+  auto injected = Begin("CertGetNameStringW", {Hex(certificate), std::to_string(type), Hex(flags),
+                                               Hex(typeParameter), std::to_string(nameLength)});
+  CheckEntry(entry, "CertGetNameStringW");
+  if (injected) return static_cast<DWORD>(*injected);
+  // As Windows: the name cut to the buffer and terminated, its length with the NUL; an empty
+  // name (also for a type it cannot give) is a count of 1.
+  const std::u16string text =
+      certificate == kCertificate && type == CERT_NAME_SIMPLE_DISPLAY_TYPE ? signerName : u"";
+  if (nameLength == 0) return static_cast<DWORD>(End(static_cast<long>(text.size() + 1)));
+  const size_t length = std::min<size_t>(text.size(), nameLength - 1);
+  std::copy_n(text.begin(), length, name);
+  name[length] = u'\0';
+  return static_cast<DWORD>(End(static_cast<long>(length + 1)));
 }
 
 BOOL FakePlatform::GetVersionExA(OSVERSIONINFOA* info) {

@@ -85,6 +85,17 @@ class FakePlatform final : public Platform {
   // The thread's last error, set by the calls that fail with one.
   win::DWORD lastError = 0;
 
+  // The installer's file as CreateFileW and the trust calls see it: an open fails with
+  // installerOpenError when set; WinVerifyTrust answers trustAnswer; the signer's leaf
+  // certificate is named signerName.
+  std::optional<win::DWORD> installerOpenError;
+  win::LONG trustAnswer = 0;
+  std::u16string signerName = u"Microsoft Corporation";
+  // LoadLibraryExW does not know LOAD_LIBRARY_SEARCH_SYSTEM32, as on Windows 7 without
+  // KB2533623: it fails with ERROR_INVALID_PARAMETER.
+  bool librarySearchFlagUnknown = false;
+  std::u16string systemDirectory = u"C:\\Windows\\system32";
+
   // The executable's path as GetModuleFileNameA gives it, in the ANSI code page, and as
   // GetModuleFileNameW gives it; without the latter, the ANSI bytes widened one by one
   // (Windows-1252's letters are Latin-1's).
@@ -137,6 +148,13 @@ class FakePlatform final : public Platform {
   int invalidCloses = 0;
 
   std::optional<RecordedShellRequest> shellRequest;
+  // The installer's file: open now, and whether it was open when the shell was asked to start it.
+  bool installerFileOpen = false;
+  std::optional<bool> installerFileHeldAtStart;
+  // Libraries loaded and not yet freed, by the name they were loaded with; trust state that a
+  // verify left and no close released.
+  std::map<std::u16string, int> loadedLibraries;
+  bool trustStateOpen = false;
   bool processHandleOpen = false;
   int processHandleCloses = 0;
   bool processEnded = false;
@@ -157,6 +175,7 @@ class FakePlatform final : public Platform {
 
   static inline win::HINSTANCE const kInstance = reinterpret_cast<win::HINSTANCE>(0x400000);
   static inline win::HANDLE const kProcessHandle = reinterpret_cast<win::HANDLE>(0x2000);
+  static inline win::HANDLE const kInstallerFile = reinterpret_cast<win::HANDLE>(0x2004);
 
   // --- Platform ----------------------------------------------------------------------------
   LAUNCHER_WINDOWS_CALLS(LAUNCHER_OVERRIDE)
@@ -188,6 +207,10 @@ class FakePlatform final : public Platform {
   std::deque<MSG> queue_;
   std::deque<MSG> sent_;
   std::map<win::UINT, std::string> strings_;
+  // What GetProcAddress handed out, by function name; the trust calls must come through these.
+  std::map<std::string, win::FARPROC> entries_;
+  void CheckEntry(FARPROC entry, const char* function) const;
+  win::CRYPT_PROVIDER_CERT leaf_{};
   static FakePlatform* current_;
 };
 

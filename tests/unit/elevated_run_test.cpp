@@ -1,5 +1,6 @@
 #include "launcher/elevated_run.h"
 
+#include <algorithm>
 #include <climits>
 
 #include "launcher_test.h"
@@ -11,14 +12,14 @@ using platform::fake::Call;
 using platform::fake::FakePlatform;
 using platform::fake::Hex;
 
-const std::u16string kFile = u"\"C:\\Tools\\vc_redist.x86.exe\"";
+const std::u16string kInstaller = u"C:\\Tools\\vc_redist.x86.exe";
 const std::u16string kParameters = u"/install /passive /norestart";
 
 class ElevatedRunTest : public LauncherTest {
  protected:
   ElevatedRunTest() : app(os) { os.calls.clear(); }
 
-  std::int32_t Run() { return RunAsAdminAndWait(os, app, nullptr, kFile, kParameters); }
+  std::int32_t Run() { return RunAsAdminAndWait(os, app, nullptr, kInstaller, kParameters); }
   // Runs action at the n-th wait for the installer or for input (1-based).
   void AtWait(int n, std::function<void()> action) {
     os.beforeCall = [this, n, action, waits = 0](const Call& call) mutable -> std::optional<long> {
@@ -50,19 +51,20 @@ class ElevatedRunTest : public LauncherTest {
 TEST_F(ElevatedRunTest, AsksTheShellForAnElevatedStartWithItsProcessHandle) {
   const auto owner = reinterpret_cast<win::HWND>(0x1234);
   struct Case {
-    std::u16string file, parameters;
+    std::u16string installer, parameters;
     std::optional<std::u16string> passedParameters;
   };
-  for (const Case& c : {Case{kFile, kParameters, kParameters}, Case{u"", u"", std::nullopt},
-                        Case{u"x.exe", u" ", u" "}}) {
-    RunAsAdminAndWait(os, app, owner, c.file, c.parameters);
+  const std::u16string spaced = u"C:\\Program Files\\My Tools\\vc_redist.x86.exe";
+  for (const Case& c : {Case{kInstaller, kParameters, kParameters},
+                        Case{kInstaller, u"", std::nullopt}, Case{spaced, u" ", u" "}}) {
+    RunAsAdminAndWait(os, app, owner, c.installer, c.parameters);
     ASSERT_TRUE(os.shellRequest);
     const auto& request = *os.shellRequest;
     EXPECT_EQ(request.cbSize, 60u);
     EXPECT_EQ(request.fMask, 0x540u);
     EXPECT_EQ(request.hwnd, owner);
     EXPECT_EQ(request.verb, u"runas");
-    EXPECT_EQ(request.file, c.file);  // an empty file is "", never null
+    EXPECT_EQ(request.file, u"\"" + c.installer + u"\"");  // quoted: never split at a space
     EXPECT_EQ(request.parameters, c.passedParameters);
     EXPECT_EQ(request.directory, std::nullopt);
     EXPECT_EQ(request.nShow, 1);
@@ -104,13 +106,15 @@ TEST_F(ElevatedRunTest, ProcessThatHasEndedCostsOnePumpAndOneRead) {
 TEST_F(ElevatedRunTest, SleepsUntilTheInstallerEndsOrInputArrives) {
   os.process = {3010, 3};  // woken twice by input that the pump finds nothing in
   EXPECT_EQ(Run(), 3010);
-  EXPECT_EQ(os.CallNames(),
-            (std::vector<std::string>{
-                "ShellExecuteExW", "PeekMessageA", "WaitForSingleObject", "GetExitCodeProcess",
-                "MsgWaitForMultipleObjectsEx", "PeekMessageA", "WaitForSingleObject",
-                "GetExitCodeProcess", "MsgWaitForMultipleObjectsEx", "PeekMessageA",
-                "WaitForSingleObject", "GetExitCodeProcess", "MsgWaitForMultipleObjectsEx",
-                "PeekMessageA", "WaitForSingleObject", "GetExitCodeProcess", "CloseHandle"}));
+  auto names = os.CallNames();
+  names.erase(names.begin(), std::ranges::find(names, "ShellExecuteExW"));
+  EXPECT_EQ(names, (std::vector<std::string>{
+                       "ShellExecuteExW", "CloseHandle", "PeekMessageA", "WaitForSingleObject",
+                       "GetExitCodeProcess", "MsgWaitForMultipleObjectsEx", "PeekMessageA",
+                       "WaitForSingleObject", "GetExitCodeProcess", "MsgWaitForMultipleObjectsEx",
+                       "PeekMessageA", "WaitForSingleObject", "GetExitCodeProcess",
+                       "MsgWaitForMultipleObjectsEx", "PeekMessageA", "WaitForSingleObject",
+                       "GetExitCodeProcess", "CloseHandle"}));
   const auto wait = os.CallsTo("MsgWaitForMultipleObjectsEx").at(0).args;
   EXPECT_EQ(wait, (std::vector<std::string>{"1", Hex(FakePlatform::kProcessHandle),
                                             Hex(0xFFFFFFFFu), Hex(0x4FFu), Hex(0x4u)}));

@@ -39,6 +39,16 @@ constexpr FailureResult kFailureResults[] = {
     {"GetModuleFileNameW", 0},
     {"GetModuleHandleA", 0},
     {"VirtualQuery", 0},
+    {"CreateFileW", -1},  // INVALID_HANDLE_VALUE
+    {"LoadLibraryExW", 0},
+    {"GetSystemDirectoryW", 0},
+    {"GetProcAddress", 0},
+    {"FreeLibrary", win::FALSE},
+    {"WinVerifyTrust", static_cast<long>(win::TRUST_E_NOSIGNATURE)},
+    {"WTHelperProvDataFromStateData", 0},
+    {"WTHelperGetProvSignerFromChain", 0},
+    {"WTHelperGetProvCertFromChain", 0},
+    {"CertGetNameStringW", 1},  // an empty name
     {"GetVersionExA", win::FALSE},
     {"GetCPInfo", win::FALSE},
     {"PeekMessageA", win::FALSE},
@@ -120,8 +130,9 @@ RunResult RunScenario(const Scenario& scenario, const std::function<void(FakePla
 struct Expected {
   int status = 0;
   bool installerRuns = false;
-  std::int32_t code = 0;    // written to the debugger output when not 0
-  bool startFails = false;  // the installer could not start: the other debugger line
+  std::int32_t code = 0;              // written to the debugger output when not 0
+  bool startFails = false;            // the installer could not start: the other debugger line
+  std::optional<win::DWORD> refusal;  // its number, when not the shell's last error
   std::string reportMessage;
   std::optional<std::string> file;
   bool exactTexts = true;
@@ -168,7 +179,30 @@ void Check(const RunResult& run, const Expected& expected) {
   const auto shell = os.CallsTo("ShellExecuteExW");
   ASSERT_LE(shell.size(), 1u);
   const bool started = !shell.empty() && shell[0].result != win::FALSE;
-  EXPECT_EQ(os.Count("CloseHandle"), started ? 1 : 0);
+  const auto processCloses = std::ranges::count_if(os.CallsTo("CloseHandle"), [](const Call& c) {
+    return c.args.at(0) == platform::fake::Hex(FakePlatform::kProcessHandle);
+  });
+  EXPECT_EQ(processCloses, started ? 1 : 0);
+  // The installer's file is held until the shell has started it, and let go; what the check
+  // loaded and verified is released.
+  if (!shell.empty()) {
+    EXPECT_EQ(os.installerFileHeldAtStart, true);
+  }
+  const auto count = [&](const char* name, auto&& which) {
+    return std::ranges::count_if(os.CallsTo(name), which);
+  };
+  const auto succeeded = [](long failure) {
+    return [=](const Call& c) { return c.result != failure; };
+  };
+  const auto withArgument = [](size_t at, std::string value) {
+    return [=](const Call& c) { return c.args.at(at) == value; };
+  };
+  const std::string file = platform::fake::Hex(FakePlatform::kInstallerFile);
+  EXPECT_EQ(count("CloseHandle", withArgument(0, file)), count("CreateFileW", succeeded(-1)));
+  EXPECT_EQ(os.Count("FreeLibrary"), count("LoadLibraryExW", succeeded(0)));
+  EXPECT_EQ(count("WinVerifyTrust", withArgument(2, "2")),
+            count("WinVerifyTrust", withArgument(2, "1")));
+  EXPECT_EQ(os.invalidCloses, 0);
   EXPECT_FALSE(os.blockedForever);
   EXPECT_FALSE(State.ErrorReportingActive);
 
@@ -181,7 +215,8 @@ void Check(const RunResult& run, const Expected& expected) {
   // At most one debugger line: the installer's failure code, or why it could not start.
   std::vector<std::string> lines;
   if (expected.code != 0) lines = {kPrefix + std::to_string(expected.code)};
-  if (expected.startFails) lines = {kStartFailed + std::to_string(os.lastError)};
+  if (expected.startFails)
+    lines = {kStartFailed + std::to_string(expected.refusal.value_or(os.lastError))};
   if (expected.exactTexts) {
     EXPECT_EQ(os.debugLines, lines);
   } else {
@@ -215,6 +250,20 @@ void Check(const RunResult& run, const Expected& expected) {
   }
   EXPECT_EQ(boxes.size(), box) << boxes.back().args.at(1);
 }
+
+// The number of a failed start when a call of the installer's check, or the executable's path,
+// fails without a last error.
+const std::map<std::string, win::DWORD> kRefusals = {
+    {"GetModuleFileNameW", win::ERROR_BAD_PATHNAME},
+    {"CreateFileW", win::ERROR_OPEN_FAILED},
+    {"LoadLibraryExW", win::ERROR_MOD_NOT_FOUND},
+    {"GetProcAddress", win::ERROR_PROC_NOT_FOUND},
+    {"WinVerifyTrust", win::TRUST_E_NOSIGNATURE},
+    {"WTHelperProvDataFromStateData", win::TRUST_E_SUBJECT_NOT_TRUSTED},
+    {"WTHelperGetProvSignerFromChain", win::TRUST_E_SUBJECT_NOT_TRUSTED},
+    {"WTHelperGetProvCertFromChain", win::TRUST_E_SUBJECT_NOT_TRUSTED},
+    {"CertGetNameStringW", win::TRUST_E_SUBJECT_NOT_TRUSTED},
+};
 
 // The outcome that the failure rules give when the baseline's call at index fails.
 Expected WithFault(const Scenario& scenario, const std::vector<Call>& baseline, size_t index) {
@@ -255,8 +304,15 @@ Expected WithFault(const Scenario& scenario, const std::vector<Call>& baseline, 
              (call.name == "GetExitCodeProcess" && index == lastRead)) {
     // The wait is given up, or its last read keeps the running state of the one before.
     expected.code = static_cast<std::int32_t>(win::STILL_ACTIVE);
-  } else if (call.name == "GetModuleFileNameW" && expected.installerRuns) {
-    expected.file = "\"vc_redist.x86.exe\"";
+  } else if (expected.installerRuns && kRefusals.contains(call.name) &&
+             !(call.name == "WinVerifyTrust" && call.args.at(2) == "2")) {
+    // The installer is not started; an injected failure leaves no last error, so the number
+    // is the one given for a failure without a reason. The release of a verify's state
+    // failing changes nothing.
+    expected.installerRuns = false;
+    expected.code = 0;
+    expected.startFails = true;
+    expected.refusal = kRefusals.at(call.name);
   }
   return expected;
 }

@@ -58,7 +58,6 @@ TEST_F(LaunchSequenceTest, MissingRedistributableStartsTheInstallerBesideTheExec
       {"", u"C:\\Program Files\\My Tools\\launcher.exe",
        u"\"C:\\Program Files\\My Tools\\vc_redist.x86.exe\""},
       {"", u"C:launcher.exe", u"\"C:vc_redist.x86.exe\""},
-      {"", u"", u"\"vc_redist.x86.exe\""},
       // A folder named with a letter of the ANSI code page, and one that it cannot hold.
       {"C:\\Outils\\Caf\xE9\\launcher.exe", u"C:\\Outils\\Café\\launcher.exe",
        u"\"C:\\Outils\\Café\\vc_redist.x86.exe\""},
@@ -68,8 +67,6 @@ TEST_F(LaunchSequenceTest, MissingRedistributableStartsTheInstallerBesideTheExec
        longFolder + u"launcher.exe",
        u"\"" + longFolder + u"vc_redist.x86.exe\"",
        {"261", "522"}},
-      {"", std::u16string(260, u'x'), u"\"vc_redist.x86.exe\"", {"261"}},
-      {"", std::u16string(261, u'x'), u"\"vc_redist.x86.exe\"", {"261", "522"}},
   };
   for (const Case& c : cases) {
     os.executablePath = c.ansiPath;
@@ -86,6 +83,39 @@ TEST_F(LaunchSequenceTest, MissingRedistributableStartsTheInstallerBesideTheExec
       sizes.push_back(call.args.at(1));
     }
     EXPECT_EQ(sizes, c.bufferSizes);
+    ResetProgramState();
+  }
+}
+
+TEST_F(LaunchSequenceTest, WithoutAFolderNothingIsStarted) {
+  // The shell would look for a bare name in the current folder, then on the PATH.
+  struct Case {
+    const char* what;
+    std::u16string path;
+    std::optional<win::DWORD> readError;  // GetModuleFileNameW fails with it
+    win::DWORD reason;
+  };
+  const Case cases[] = {
+      {"path unreadable", u"C:\\Tools\\launcher.exe", win::ERROR_ACCESS_DENIED, 5},
+      {"path unreadable, no error given", u"C:\\Tools\\launcher.exe", 0, 161},
+      {"empty path", u"", std::nullopt, 161},
+      {"no delimiter", std::u16string(260, u'x'), std::nullopt, 161},
+      {"no delimiter, longer than the first buffer", std::u16string(300, u'x'), std::nullopt, 161},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    os.executablePathW = c.path;
+    os.debugLines.clear();
+    os.calls.clear();
+    os.beforeCall = [&](const Call& call) -> std::optional<long> {
+      if (call.name != "GetModuleFileNameW" || !c.readError) return std::nullopt;
+      os.lastError = *c.readError;
+      return 0;
+    };
+    EXPECT_EQ(RunLauncher(os), 0);
+    EXPECT_EQ(os.debugLines, std::vector<std::string>{kStartFailed + std::to_string(c.reason)});
+    EXPECT_EQ(os.Count("CreateFileW") + os.Count("ShellExecuteExW"), 0);
+    EXPECT_TRUE(os.boxes.empty());
     ResetProgramState();
   }
 }

@@ -19,6 +19,9 @@ class LauncherTest : public ::testing::Test {
     EXPECT_EQ(os.invalidCloses, 0);
     EXPECT_FALSE(os.processHandleOpen) << "the installer's handle was left open";
     EXPECT_FALSE(os.blockedForever) << "a wait that nothing could end";
+    EXPECT_FALSE(os.installerFileOpen) << "the installer's file was left open";
+    EXPECT_TRUE(os.loadedLibraries.empty()) << "a library was left loaded";
+    EXPECT_FALSE(os.trustStateOpen) << "a verify's state was not released";
   }
 
   platform::fake::FakePlatform os;

@@ -1,0 +1,150 @@
+// The check of the installer's signature, seen as the elevated run sees it: which files are
+// started, which refused with which number, and what the check holds and releases.
+#include <algorithm>
+
+#include "launcher/elevated_run.h"
+#include "launcher_test.h"
+
+namespace launcher::test {
+namespace {
+
+using platform::fake::Call;
+using platform::fake::FakePlatform;
+using platform::fake::Hex;
+
+const std::u16string kInstaller = u"C:\\Tools\\vc_redist.x86.exe";
+
+// A set-up that makes one call (the one whose argument at index is value, when given) fail
+// with result, leaving error as the thread's last error.
+std::function<void(FakePlatform&)> Failing(std::string name, long result, win::DWORD error,
+                                           size_t index = 0, std::string value = "") {
+  return [=](FakePlatform& os) {
+    os.beforeCall = [=, &os](const Call& call) -> std::optional<long> {
+      if (call.name != name || (!value.empty() && call.args.at(index) != value))
+        return std::nullopt;
+      os.lastError = error;
+      return result;
+    };
+  };
+}
+
+class SignatureGateTest : public LauncherTest {
+ protected:
+  SignatureGateTest() : app(os) {}
+  TApplication app;
+};
+
+TEST_F(SignatureGateTest, OnlyAFileThatMicrosoftSignedIsStarted) {
+  struct Case {
+    const char* what;
+    std::function<void(FakePlatform&)> setUp;
+    win::DWORD refusal;  // the number of the failed-start line; 0: started
+    bool reachesShell = false;
+  };
+  const auto trust = [](win::DWORD answer) {
+    return [=](FakePlatform& os) { os.trustAnswer = static_cast<win::LONG>(answer); };
+  };
+  const auto signer = [](std::u16string name) {
+    return [=](FakePlatform& os) { os.signerName = name; };
+  };
+  const auto openError = [](win::DWORD error) {
+    return [=](FakePlatform& os) { os.installerOpenError = error; };
+  };
+  const Case cases[] = {
+      {"signed by Microsoft", [](FakePlatform&) {}, 0},
+      {"unsigned", trust(0x800B0100), 2148204800u},
+      {"altered after signing", trust(0x80096010), 2148098064u},
+      {"chain to an untrusted root", trust(0x800B0109), 2148204809u},
+      {"another signer", signer(u"Contoso Ltd"), 2148204548u},
+      {"a signer whose name only begins like Microsoft's", signer(u"Microsoft Corporation Ltd"),
+       2148204548u},
+      {"a signer named in other letter cases", signer(u"microsoft corporation"), 2148204548u},
+      {"a signer without a name", signer(u""), 2148204548u},
+      {"missing", openError(2), 2},
+      {"being written", openError(32), 32},
+      {"refused without a reason", openError(0), 110},
+      {"no provider data", Failing("WTHelperProvDataFromStateData", 0, 0), 2148204548u},
+      {"no signer", Failing("WTHelperGetProvSignerFromChain", 0, 0), 2148204548u},
+      {"no leaf certificate", Failing("WTHelperGetProvCertFromChain", 0, 0), 2148204548u},
+      {"no name read", Failing("CertGetNameStringW", 0, 0), 2148204548u},
+      {"wintrust.dll not loaded", Failing("LoadLibraryExW", 0, 126, 0, "wintrust.dll"), 126},
+      {"crypt32.dll not loaded", Failing("LoadLibraryExW", 0, 5, 0, "crypt32.dll"), 5},
+      {"a load failing without a reason", Failing("LoadLibraryExW", 0, 0), 126},
+      {"WinVerifyTrust missing", Failing("GetProcAddress", 0, 127, 1, "WinVerifyTrust"), 127},
+      {"WTHelperGetProvCertFromChain missing",
+       Failing("GetProcAddress", 0, 0, 1, "WTHelperGetProvCertFromChain"), 127},
+      {"CertGetNameStringW missing", Failing("GetProcAddress", 0, 127, 1, "CertGetNameStringW"),
+       127},
+      {"a Windows without the system-folder flag: loaded by full path",
+       [](FakePlatform& os) { os.librarySearchFlagUnknown = true; }, 0},
+      {"a Windows without the flag, whose system folder cannot be read",
+       [](FakePlatform& os) {
+         os.librarySearchFlagUnknown = true;
+         Failing("GetSystemDirectoryW", 0, 5)(os);
+       },
+       5},
+      {"the shell fails after the check",
+       [](FakePlatform& os) {
+         os.shellOutcome = FakePlatform::ShellOutcome::kFails;
+         os.shellError = win::ERROR_CANCELLED;
+       },
+       1223, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakePlatform fake;
+    TApplication application(fake);
+    fake.process = {7, 0};
+    c.setUp(fake);
+    const std::int32_t code = RunAsAdminAndWait(fake, application, nullptr, kInstaller, u"/i");
+    const bool shellAsked = fake.Count("ShellExecuteExW") == 1;
+    EXPECT_EQ(shellAsked, c.refusal == 0 || c.reachesShell);
+    if (c.refusal == 0) {
+      EXPECT_EQ(code, 7);
+      EXPECT_TRUE(fake.debugLines.empty());
+    } else {
+      EXPECT_EQ(code, 0);
+      EXPECT_EQ(fake.debugLines,
+                std::vector<std::string>{kStartFailed + std::to_string(c.refusal)});
+    }
+    // Held while the shell starts it, so that it cannot be swapped after the check; let go
+    // once the shell has returned, on every road, with what the check loaded and verified.
+    if (shellAsked) {
+      EXPECT_EQ(fake.installerFileHeldAtStart, true);
+    }
+    EXPECT_FALSE(fake.installerFileOpen);
+    EXPECT_TRUE(fake.loadedLibraries.empty());
+    EXPECT_FALSE(fake.trustStateOpen);
+    EXPECT_FALSE(fake.processHandleOpen);
+    application.Destroy();
+  }
+}
+
+TEST_F(SignatureGateTest, ChecksTheHeldFileOfflineWithoutAWindow) {
+  EXPECT_EQ(RunAsAdminAndWait(os, app, nullptr, kInstaller, u"/install"), 0);
+  EXPECT_EQ(os.Count("ShellExecuteExW"), 1);
+  const auto open = os.CallsTo("CreateFileW");
+  ASSERT_EQ(open.size(), 1u);
+  // Read, shared for reading only: nobody may write, replace or delete it meanwhile.
+  EXPECT_EQ(open[0].args,
+            (std::vector<std::string>{"C:\\Tools\\vc_redist.x86.exe", "0x80000000", "0x1", "3"}));
+  const auto verify = os.CallsTo("WinVerifyTrust");
+  ASSERT_EQ(verify.size(), 2u);
+  const std::vector<std::string> expected = {Hex(win::INVALID_HANDLE_VALUE),
+                                             "verify-v2",
+                                             "1",
+                                             verify[0].args.at(3),
+                                             "2" /* no UI */,
+                                             "0" /* no revocation check */,
+                                             "1" /* a file */,
+                                             "0x1000" /* no network fetch */,
+                                             "C:\\Tools\\vc_redist.x86.exe",
+                                             Hex(FakePlatform::kInstallerFile)};
+  EXPECT_EQ(verify[0].args, expected);
+  EXPECT_EQ(verify[1].args.at(2), "2");  // the state released
+  EXPECT_EQ(os.CallsTo("WTHelperGetProvSignerFromChain").at(0).args.at(1), "0");  // first signer
+  EXPECT_EQ(os.CallsTo("CertGetNameStringW").at(0).args.at(1), "4");  // simple display name
+}
+
+}  // namespace
+}  // namespace launcher::test
