@@ -58,7 +58,7 @@ void ReportStartFailure(Platform& os, DWORD reason) {
 std::int32_t RunAsAdminAndWait(Platform& os, TApplication& app, HWND owner,
                                const std::u16string& installer, const std::u16string& parameters) {
   HANDLE started = nullptr;
-  {
+  {  // the file is let go only once the shell has started it
     const SignedInstaller signedInstaller(os, installer);
     if (const DWORD refusal = signedInstaller.Refusal()) {
       ReportStartFailure(os, refusal);
@@ -66,7 +66,7 @@ std::int32_t RunAsAdminAndWait(Platform& os, TApplication& app, HWND owner,
     }
     // Quoted, so that the shell never splits the path at a space.
     started = StartElevated(os, owner, u"\"" + installer + u"\"", parameters);
-  }                                  // the file is let go only once the shell has started it
+  }
   if (started == nullptr) return 0;  // nothing to wait on
   const ProcessHandle process(os, started);
 
