@@ -518,7 +518,8 @@ def main():
             for name in HELPERS:
                 shutil.copy(os.path.join(work, name + ".exe"), tools)
             shutil.copy(launcher, os.path.join(app_dir, "launcher.exe"))
-            shutil.copy(os.path.join(work, "bench_installer.exe"),
+            # Signed as the Wine tests sign their stub: the launcher starts nothing else.
+            shutil.copy(lab.sign(os.path.join(work, "bench_installer.exe")),
                         os.path.join(app_dir, "vc_redist.x86.exe"))
             log_path = os.path.join(root, "installer.log")
             app = dict(dir=lab.win_path(app_dir),

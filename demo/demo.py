@@ -77,7 +77,8 @@ def main():
     parser.add_argument("--launcher", required=True)
     parser.add_argument("--helpers", required=True)
     options = parser.parse_args()
-    for path in (options.launcher, os.path.join(options.helpers, "stub_installer.exe")):
+    for path in (options.launcher,
+                 os.path.join(options.helpers, "signed", "stub_installer.microsoft.exe")):
         if not os.path.isfile(path):
             sys.exit(f"demo: {path} is missing; build the Windows target first")
 
@@ -86,7 +87,9 @@ def main():
         folder = os.path.join(lab.drive_c, "Demo")
         os.makedirs(folder)
         shutil.copy(options.launcher, os.path.join(folder, "launcher.exe"))
-        shutil.copy(lab.helper("stub_installer"), os.path.join(folder, "vc_redist.x86.exe"))
+        # Signed as Microsoft's installer is, under a test root the lab's machine trusts: the
+        # launcher starts nothing else.
+        shutil.copy(lab.installer(), os.path.join(folder, "vc_redist.x86.exe"))
         log = os.path.join(lab.drive_c, "demo-installer.log")
         # A 64-bit machine's layout: the WOW6432Node uninstall key exists, without the entry.
         lab.registry([("delkey", r"HKLM\SOFTWARE\WOW6432Node"),

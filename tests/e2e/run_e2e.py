@@ -46,8 +46,9 @@ def debug_line(code):
     return b"Erreur lors de l'installation : " + str(code).encode() + b"\0"
 
 
-# The line for an installer that could not start, with the number Windows gave as a group.
-START_FAILED_LINE = rb"Impossible de lancer l'installation : (\d+)\0"
+def start_failed_line(number):
+    """The bytes for an installer that could not be started, with the reason's number."""
+    return b"Impossible de lancer l'installation : " + str(number).encode() + b"\0"
 
 
 # Registry layouts
@@ -75,11 +76,12 @@ def runtime(name="M-runtime", value_type=REG_SZ, data=sz(MATCH)):
 # One scenario's folder
 
 class Case:
-    """A fresh folder with launcher.exe and the stub beside it, plus a decoy stub in the working
-    folder the launcher is started from: a launcher that looked there would be caught."""
+    """A fresh folder with launcher.exe and the stub beside it, plus a decoy stub, validly signed,
+    in the working folder the launcher is started from: a launcher that looked there would be
+    caught."""
 
     def __init__(self, lab, launcher, slug, exe_name="launcher.exe", folder_name=None,
-                 installer=True):
+                 installer="microsoft"):
         self.lab = lab
         self.dir = os.path.join(lab.drive_c, "e2e", folder_name or slug)
         self.cwd = os.path.join(lab.drive_c, "e2e", slug + "-cwd")
@@ -88,10 +90,11 @@ class Case:
             os.makedirs(d, exist_ok=True)
         self.program = launcher
         shutil.copy(launcher, os.path.join(self.dir, exe_name))
-        stub = lab.helper("stub_installer")
+        # The installer as sign_installers.py made it: signed as Microsoft's is, unless the
+        # case asks for a form the launcher must refuse.
         if installer:
-            shutil.copy(stub, os.path.join(self.dir, "vc_redist.x86.exe"))
-        shutil.copy(stub, os.path.join(self.cwd, "vc_redist.x86.exe"))
+            shutil.copy(lab.installer(installer), os.path.join(self.dir, "vc_redist.x86.exe"))
+        shutil.copy(lab.installer(), os.path.join(self.cwd, "vc_redist.x86.exe"))
         self.exe = lab.win_path(os.path.join(self.dir, exe_name))
         self.log_path = os.path.join(logs, slug + ".log")
         self.stop_path = os.path.join(logs, slug + ".stop")
@@ -385,23 +388,48 @@ def drive_root(lab, launcher, slug):
     return "installer Q:\\vc_redist.x86.exe, no doubled backslash"
 
 
-@scenario("install", "installer missing beside the launcher")
-def installer_missing(lab, launcher, slug):
+# The installer beside the launcher, as sign_installers.py made it (None: no file), the number of
+# the failed-start line (None: started), and whether a wintrust.dll is planted beside the launcher.
+TRUST = [
+    ("signed as Microsoft's installer: started", ("microsoft", None, False)),
+    ("signed as Microsoft's, a wintrust.dll planted beside the launcher: never loaded",
+     ("microsoft", None, True)),
+    ("unsigned: refused", ("unsigned", 2148204800, False)),
+    ("signed by another name: refused", ("other-signer", 2148204548, False)),
+    ("altered after signing: refused", ("altered", 2148098064, False)),
+    ("missing: not looked for elsewhere", (None, 2, False)),
+]
+
+
+@table("install", [(f"installer {name}", row) for name, row in TRUST])
+def installer_trust(lab, launcher, slug, row):
+    kind, refusal, planted = row
     lab.registry(uninstall_state())
-    case = Case(lab, launcher, slug, installer=False)
+    case = Case(lab, launcher, slug, installer=kind)
+    env, marker = {}, os.path.join(case.dir, "planted-dll-loaded")
+    if planted:
+        shutil.copy(os.path.join(lab.helpers_dir, "planted", "wintrust.dll"), case.dir)
+        # As Windows does for a DLL that is not a known DLL, Wine then prefers the file beside
+        # the program to its own, wherever a search would reach that folder.
+        env = {"WINEDLLOVERRIDES": lab.env["WINEDLLOVERRIDES"] + ";wintrust=n,b",
+               "PLANTED_DLL_MARKER": lab.win_path(marker)}
     try:
-        run = case.start(exit_code=1603)
+        run = case.start(exit_code=1603, **env)
         code = exit_code(run)
-        check(not case.stub().starts, f"an installer was started: {case.stub().starts}")
-        # The number is whatever the system gives for a missing file; only the fake pins it.
-        lines = run.debug_lines
-        match = len(lines) == 1 and re.fullmatch(START_FAILED_LINE, lines[0])
-        check(match, f"debug output {lines}, expected one line of {START_FAILED_LINE!r}")
-        check(code == 0, f"exit status {code}, expected 0")
+        check(not os.path.exists(marker), "the planted wintrust.dll was loaded")
+        if refusal is None:
+            expect_installer_run(case, run, 1603)
+        else:
+            check(not case.stub().starts, f"an installer was started: {case.stub().starts}")
+            expected = [start_failed_line(refusal)]
+            check(run.debug_lines == expected, f"debug output {run.debug_lines}, expected {expected}")
+            check(code == 0, f"exit status {code}, expected 0")
     finally:
         case.close()
-    return (f"the one in the working folder not run; debug line {lines[0][:-1]!r} "
-            f"(number {match[1].decode()}); exit 0")
+    if refusal is None:
+        return "installer started once, debug line ending in 1603, exit 0"
+    return (f"nothing started (the one in the working folder neither); debug line ending in "
+            f"{refusal}, exit 0")
 
 
 @scenario("install", "launcher in a folder named in Cyrillic, code page 1252")
@@ -425,7 +453,7 @@ def project_version():
 
 @scenario("install", "version resource read by Windows")
 def version_resource(lab, launcher, slug):
-    case = Case(lab, launcher, slug, installer=False)
+    case = Case(lab, launcher, slug, installer=None)
     lines = lab.poke(0, "version:" + case.exe)
     version = project_version()
     check(lines[0] == f"version file={version} product={version}", lines[0])

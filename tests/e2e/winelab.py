@@ -8,6 +8,7 @@ import select
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import threading
 import time
@@ -15,6 +16,8 @@ import time
 WOW_UNINSTALL = r"SOFTWARE\WOW6432Node\Microsoft\Windows\CurrentVersion\Uninstall"
 NATIVE_UNINSTALL = r"SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall"
 REG_NONE, REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_MULTI_SZ = 0, 1, 2, 3, 4, 7
+
+SIGN_SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "sign_installers.py")
 
 SCREEN = (1025, 771)  # odd sizes, so that halving them has to round
 
@@ -41,9 +44,11 @@ class Lab:
 
     def __init__(self, helpers_dir, log=None):
         self.helpers_dir = os.path.abspath(helpers_dir)
-        for name in ("dbgrun", "regtool", "winpoke", "stub_installer"):
-            if not os.path.isfile(self.helper(name)):
-                raise LabError(f"missing helper {self.helper(name)}")
+        self.signed_dir = os.path.join(self.helpers_dir, "signed")
+        for path in [self.helper(name) for name in ("dbgrun", "regtool", "winpoke", "rootstore")] + [
+                self.installer(), os.path.join(self.signed_dir, "root.der")]:
+            if not os.path.isfile(path):
+                raise LabError(f"missing helper {path}")
         self.log = log or (lambda text: None)
         self.root = None
         self.xvfb = None
@@ -53,6 +58,25 @@ class Lab:
     def helper(self, name):
         return os.path.join(self.helpers_dir, name + ".exe")
 
+    def installer(self, kind="microsoft", program="stub_installer"):
+        """A program as sign_installers.py made it: "microsoft" (signed as Microsoft's installer
+        is), "unsigned", "other-signer" or "altered"."""
+        return os.path.join(self.signed_dir, f"{program}.{kind}.exe")
+
+    def sign(self, program):
+        """Signs another program of the host's as the stub is, under the root this lab trusts;
+        returns the Microsoft-signed copy."""
+        subprocess.run([sys.executable, SIGN_SCRIPT, program, "--into", self.signed_dir],
+                       check=True, capture_output=True)
+        return self.installer(program=os.path.splitext(os.path.basename(program))[0])
+
+    def trust_root(self):
+        """Puts the throwaway root that signed the installers into the machine's Root store, as
+        Microsoft's root is on Windows."""
+        root = "Z:" + os.path.join(self.signed_dir, "root.der").replace("/", "\\")
+        out = self.wine([self.helper("rootstore"), root]).stdout.decode("latin-1").split()
+        if out[:1] != ["trusted"]:
+            raise LabError(f"the test root could not be trusted: {out}")
     def __enter__(self):
         try:
             self.start()
@@ -95,6 +119,7 @@ class Lab:
             # each box's closing.
             ("set", r"HKCU\Software\Wine\X11 Driver", "Managed", REG_SZ, sz("N")),
         ])
+        self.trust_root()
         # The first program that touches the desktop starts it, which takes seconds.
         self.poke(0, "dismiss")
         self.log(f"wine prefix ready in {time.monotonic() - started:.1f} s on display :{display}")
