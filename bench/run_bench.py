@@ -226,12 +226,13 @@ def measure_scan(lab, tools, app, rounds, installer_log):
 
 
 def measure_wait(lab, tools, app, rounds, installer_log):
-    """The runtime missing: the installer sleeps; the launcher's processor use meanwhile, and the
-    time from the installer's exit to the launcher's."""
+    """The runtime missing: the installer sleeps; the time from the launcher's start to the
+    installer's, the launcher's processor use meanwhile, and the time from the installer's exit
+    to the launcher's."""
     lab.registry(uninstall_ops([]))
     starter = Starter(lab, tools, [("launcher", app["dir"], app["exe"])], warmups=1,
                       rounds=rounds, env={"BENCH_LOG": app["log"], "BENCH_SLEEP_MS": str(SLEEP_MS)})
-    samples = []  # dicts: round, installer, busy_ms, wall_ms, overlapped, latency_ms
+    samples = []  # dicts: round, installer, busy_ms, wall_ms, overlapped, latency_ms, start_ms
     seen = set()
     try:
         current = None
@@ -249,10 +250,14 @@ def measure_wait(lab, tools, app, rounds, installer_log):
                                # An exit already logged may fall inside the window.
                                overlapped=("exit", installer) in installer_log.records())
             elif fields[0] == "run" and current["round"] >= 0:
-                exited = installer_log.records().get(("exit", current["installer"]))
+                records = installer_log.records()
+                exited = records.get(("exit", current["installer"]))
                 if exited is None:
                     raise BenchError("the installer did not log its exit")
                 latency = (starter.runs[-1]["after"] - exited) * 1000 / starter.frequency
+                # The presence check, the signature check and the shell's start of the installer.
+                current["start_ms"] = ((records[("start", current["installer"])] -
+                                        starter.runs[-1]["before"]) * 1000 / starter.frequency)
                 if latency < 0:
                     raise BenchError("the launcher ended before its installer: clocks disagree")
                 current["latency_ms"] = latency
@@ -442,6 +447,8 @@ def report(facts, present, scan, wait, meter, sizes, load, started):
     latency = [s["latency_ms"] for s in wait]
     t.add("4 installer exit to launcher exit", latency, "ms", "{:.2f}", "<= 20 ms",
           verdict(statistics.median(latency), 20))
+    t.add("  launcher start to installer start (signature checked)", [s["start_ms"] for s in wait],
+          "ms", "{:.1f}")
 
     peaks = {label: [r["peak"] / 1024 for r in polled if r["label"] == label and r["peak"] > 0]
              for label in ("launcher", "empty", "empty_imports", "empty_window")}
