@@ -20,6 +20,10 @@ TEXT
   exit 2
 }
 
+readable() {
+  [ -r "$1" ] || needs "cannot read $1"
+}
+
 if ! { [ $# -eq 1 ] && [ "$1" = --check ]; } && [ $# -ne 2 ]; then
   echo "usage: $0 --check | IN OUT" >&2
   exit 2
@@ -29,17 +33,16 @@ password=${SIGN_PASSWORD_FILE:-} timestamp=${SIGN_TIMESTAMP_URL:-}
 if [ -n "$pkcs12" ] && [ -n "$cert$key" ]; then
   needs "give SIGN_PKCS12, or SIGN_CERT and SIGN_KEY, not both"
 elif [ -n "$pkcs12" ]; then
-  files=$pkcs12
+  readable "$pkcs12"
 elif [ -n "$cert" ] && [ -n "$key" ]; then
-  files="$cert $key"
+  readable "$cert"
+  readable "$key"
 elif [ -n "$cert$key" ]; then
   needs "SIGN_CERT and SIGN_KEY go together"
 else
   needs
 fi
-for file in $files $password; do
-  [ -r "$file" ] || needs "cannot read $file"
-done
+[ -z "$password" ] || readable "$password"
 command -v osslsigncode >/dev/null || needs "osslsigncode is missing (apt-get install osslsigncode)"
 [ "$1" = --check ] && exit 0
 

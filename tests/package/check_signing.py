@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """`make sign` and its script, with throwaway certificates made here: each way of giving the
 certificate signs a copy that osslsigncode verifies against that certificate and no other, and
-whose signature removed gives back the unsigned file byte for byte; without a certificate
-`make sign` says what it needs and fails. Prints one line per check and `N passed, M failed`.
+whose signature removed gives back the unsigned file byte for byte; paths with spaces or
+pattern characters are taken whole; without a certificate `make sign` says what it needs and
+fails. Prints one line per check and `N passed, M failed`.
 
 usage: check_signing.py LAUNCHER_EXE --source DIR [--keep SIGNED_COPY]"""
 import argparse
@@ -139,6 +140,31 @@ def main():
             if args.keep and index == 0 and signing.returncode == 0:
                 shutil.copyfile(signed, args.keep)
         server.shutdown()
+        # Every path is used whole, and a password file named like a pattern is refused even
+        # where the pattern would match files (the working folder holds *.pem files).
+        spaced = os.path.join(temp, "my certs")
+        os.mkdir(spaced)
+        cert, key, secret, bundle, exe = (
+            shutil.copyfile(source, os.path.join(spaced, name)) for source, name in [
+                (signer_cert, "signer cert.pem"), (signer_key, "signer key.pem"),
+                (password, "pass word.txt"), (p12, "signer bundle.p12"), (args.exe, "in put.exe")])
+        for index, (way, sign, refusal) in enumerate([
+                ("certificate and key", dict(SIGN_CERT=cert, SIGN_KEY=key), None),
+                ("PKCS#12 with a password file",
+                 dict(SIGN_PKCS12=bundle, SIGN_PASSWORD_FILE=secret), None),
+                ("password file *.pem", dict(SIGN_PKCS12=p12, SIGN_PASSWORD_FILE="*.pem"),
+                 "cannot read *.pem")]):
+            signed = os.path.join(spaced, f"out put {index}.exe")
+            signing = run(["sh", script, exe, signed], env=clean_environment(**sign), cwd=spaced)
+            if refusal:
+                results.append((f"spaced paths, {way}: refused, {refusal}",
+                                signing.returncode == 2 and f": {refusal}." in signing.stderr
+                                and not os.path.exists(signed)))
+            else:
+                ok = run(["osslsigncode", "verify", "-in", signed, "-CAfile", cert])
+                results.append((f"spaced paths, {way}: signed and verifies",
+                                signing.returncode == 0 and ok.returncode == 0
+                                and "Signature verification: ok" in ok.stdout))
         with open(password, "w") as f:
             f.write("another password\n")
         not_signed = os.path.join(temp, "wrong.exe")
