@@ -13,7 +13,7 @@ import sys
 import tempfile
 import xml.etree.ElementTree as ElementTree
 
-MAX_SIZE = 100 * 1024
+MAX_SIZE = 110 * 1024
 ALLOWED_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "shell32.dll", "msvcrt.dll"}
 RELOCS_STRIPPED = 0x1
 DYNAMIC_BASE, NX_COMPAT, NO_SEH, TERMINAL_SERVER_AWARE = 0x40, 0x100, 0x400, 0x8000
