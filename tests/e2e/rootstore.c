@@ -2,8 +2,9 @@
 //   rootstore <certificate.der>
 // Prints "trusted <SHA-1 thumbprint in hex>" once the store holds it, or "error <step> <code>".
 #include <stdio.h>
-#include <wincrypt.h>
 #include <windows.h>
+// After <windows.h>, which it needs.
+#include <wincrypt.h>
 
 static int Fail(const char* step) {
   printf("error %s %lu\n", step, GetLastError());

@@ -410,7 +410,9 @@ def installer_trust(lab, launcher, slug, row):
     if planted:
         shutil.copy(os.path.join(lab.helpers_dir, "planted", "wintrust.dll"), case.dir)
         # As Windows does for a DLL that is not a known DLL, Wine then prefers the file beside
-        # the program to its own, wherever a search would reach that folder.
+        # the program to its own, wherever a search would reach that folder. Either the
+        # system-folder-only load or the process-wide search set at entry keeps it out: the row
+        # fails only when both are gone.
         env = {"WINEDLLOVERRIDES": lab.env["WINEDLLOVERRIDES"] + ";wintrust=n,b",
                "PLANTED_DLL_MARKER": lab.win_path(marker)}
     try:

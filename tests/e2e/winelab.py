@@ -77,6 +77,7 @@ class Lab:
         out = self.wine([self.helper("rootstore"), root]).stdout.decode("latin-1").split()
         if out[:1] != ["trusted"]:
             raise LabError(f"the test root could not be trusted: {out}")
+
     def __enter__(self):
         try:
             self.start()
