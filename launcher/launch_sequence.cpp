@@ -8,12 +8,12 @@
 #include "launcher/elevated_run.h"
 #include "launcher/error_report.h"
 #include "launcher/errors.h"
+#include "launcher/last_error.h"
 #include "launcher/lead_bytes.h"
 #include "launcher/presence_check.h"
 #include "launcher/program_state.h"
 #include "launcher/resource_ids.h"
 #include "launcher/resource_text.h"
-#include "launcher/signature_gate.h"
 
 namespace launcher {
 

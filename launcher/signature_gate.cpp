@@ -2,15 +2,12 @@
 
 #include <string>
 
+#include "launcher/last_error.h"
+
 namespace launcher {
 
 using namespace platform;
 using namespace win;
-
-DWORD LastErrorOr(Platform& os, DWORD fallback) {
-  const DWORD error = os.GetLastError();
-  return error != 0 ? error : fallback;
-}
 
 namespace {
 

@@ -35,8 +35,4 @@ class SignedInstaller {
   win::DWORD refusal_ = 0;
 };
 
-// The thread's last error, or fallback when the failed call left none: a failure must never be
-// reported with the number of success.
-win::DWORD LastErrorOr(platform::Platform& os, win::DWORD fallback);
-
 }  // namespace launcher
