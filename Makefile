@@ -49,7 +49,7 @@ sign:
 # Speed, processor share, memory and size of launcher.exe under Wine, printed as a table.
 bench: build-windows
 	@sh scripts/wine_road.sh run $(WINE_ROAD) "make bench" --native-only -- \
-	  python3 bench/run_bench.py --build build/windows
+	  env PYTHONPATH=tests/lib python3 bench/run_bench.py --build build/windows
 
 # Builds the fuzz targets with clang's libFuzzer and runs each for FUZZ_SECONDS, starting from
 # its checked-in corpus; what they learn stays in build/fuzz/corpus, crashes in build/fuzz.

@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
 """Measures launcher.exe under Wine against baselines started the same way, and prints one table.
 
-usage: run_bench.py [--build build/windows] [--rounds N]
+usage: PYTHONPATH=tests/lib run_bench.py [--build build/windows] [--rounds N] [--windows 32|64]
 
-Builds its own helpers (a starter that times programs on the performance counter, an empty GUI
-program, a minimal uninstall-entry scanner and a sleeping installer) with mingw-w64, makes a
-throwaway 32-bit prefix on a private Xvfb, and removes everything when done. Standard library only.
+Uses the tools the Windows build made in bench/ (a starter that times programs on the performance
+counter, an empty GUI program, a minimal uninstall-entry scanner and a sleeping installer, signed
+as the Wine tests sign their stub), makes a throwaway prefix on a private Xvfb, and removes
+everything when done. Standard library only.
 """
 
 import argparse
@@ -16,19 +17,16 @@ import platform
 import shutil
 import signal
 import statistics
-import struct
 import subprocess
 import sys
 import tempfile
 import textwrap
 import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(os.path.dirname(HERE), "tests", "e2e"))
-from winelab import (  # noqa: E402
-    REG_SZ, WOW_UNINSTALL, Lab, LabError, StubLog, sz, wait_for)
+import pe_image
+from redistributable import DISPLAY_NAME, INSTALLER
+from winelab import REG_SZ, WOW_UNINSTALL, Lab, LabError, StubLog, sz, wait_for
 
-MATCH = "Microsoft Visual C++ 2015-2022 Redistributable (x86) - 14.34.31931"
 # Wine lists sub-keys in case-insensitive order, so this one comes last.
 MATCH_KEY = "{ZZZZZZZZ-ZZZZ-ZZZZ-ZZZZ-ZZZZZZZZZZZZ}"
 ENTRIES = 3000
@@ -36,15 +34,7 @@ SLEEP_MS = 3000
 CPU_WINDOW_MS = 2000
 REG_EXE = r"C:\windows\system32\reg.exe"
 
-CC = "i686-w64-mingw32-gcc-win32"
-HELPERS = {  # name -> (source, extra compiler arguments)
-    "starter": ("starter.c", ["-lpsapi"]),
-    "empty": ("empty.c", ["-mwindows"]),
-    "empty_imports": ("empty.c", ["-DIMPORTS", "-mwindows", "-ladvapi32", "-lshell32"]),
-    "empty_window": ("empty.c", ["-DWINDOW", "-mwindows", "-ladvapi32", "-lshell32"]),
-    "scanner": ("scanner.c", ["-mwindows", "-ladvapi32"]),
-    "bench_installer": ("bench_installer.c", ["-mwindows"]),
-}
+TOOLS = ("starter", "empty", "empty_imports", "empty_window", "scanner")
 
 
 class BenchError(Exception):
@@ -55,23 +45,9 @@ def log(text):
     print(text, file=sys.stderr, flush=True)
 
 
-def build_helpers(out_dir):
-    for name, (source, extra) in HELPERS.items():
-        command = [CC, "-O2", "-static", "-s", "-Wall", "-D_WIN32_WINNT=0x0600", "-o",
-                   os.path.join(out_dir, name + ".exe"), os.path.join(HERE, source)] + extra
-        result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-        if result.returncode != 0:
-            raise BenchError(f"building {name} failed:\n{result.stdout.decode(errors='replace')}")
-
-
-# Registry layouts
-
-def uninstall_ops(entries):
-    """Operations that leave exactly these (sub-key, DisplayName) entries under the WOW key."""
-    ops = [("delkey", r"HKLM\SOFTWARE\WOW6432Node"), ("mkkey", "HKLM\\" + WOW_UNINSTALL)]
-    for name, display in entries:
-        ops.append(("set", f"HKLM\\{WOW_UNINSTALL}\\{name}", "DisplayName", REG_SZ, sz(display)))
-    return ops
+def entries_of(pairs):
+    """Uninstall entries as the lab writes them, from (sub-key, DisplayName) pairs."""
+    return [(name, REG_SZ, sz(display)) for name, display in pairs]
 
 
 def many_entries(count):
@@ -180,7 +156,7 @@ def measure_present(lab, tools, app, rounds, installer_log):
     """Already installed: the launcher against the empty program, and the empty program built to
     load the launcher's DLLs, then also to create a window, to show where start-up time goes.
     Returns the timed runs and those of a second pass that polls the peak working set."""
-    lab.registry(uninstall_ops([(MATCH_KEY, MATCH)]))
+    lab.uninstall(redirected=entries_of([(MATCH_KEY, DISPLAY_NAME)]))
     jobs = [("launcher", app["dir"], app["exe"])] + [
         (name, None, lab.win_path(os.path.join(tools, name + ".exe")))
         for name in ("empty", "empty_imports", "empty_window")]
@@ -199,10 +175,9 @@ def measure_present(lab, tools, app, rounds, installer_log):
 
 def measure_scan(lab, tools, app, rounds, installer_log):
     """3,000 entries with the match last: the launcher against reg.exe and the scanner."""
-    entries = many_entries(ENTRIES) + [(MATCH_KEY, MATCH)]
-    lab.registry(uninstall_ops(entries))
-    listed = [line[4:] for line in lab.registry([("list", "HKLM\\" + WOW_UNINSTALL)])
-              if line.startswith("key ")]
+    entries = many_entries(ENTRIES) + [(MATCH_KEY, DISPLAY_NAME)]
+    lab.uninstall(redirected=entries_of(entries))
+    listed = lab.uninstall_listing()
     if len(listed) != len(entries) or listed[-1] != MATCH_KEY:
         raise BenchError(f"{len(listed)} entries listed, the last {listed[-1:]}: "
                          "the match is not last in enumeration order")
@@ -229,7 +204,7 @@ def measure_wait(lab, tools, app, rounds, installer_log):
     """The runtime missing: the installer sleeps; the time from the launcher's start to the
     installer's, the launcher's processor use meanwhile, and the time from the installer's exit
     to the launcher's."""
-    lab.registry(uninstall_ops([]))
+    lab.uninstall()
     starter = Starter(lab, tools, [("launcher", app["dir"], app["exe"])], warmups=1,
                       rounds=rounds, env={"BENCH_LOG": app["log"], "BENCH_SLEEP_MS": str(SLEEP_MS)})
     samples = []  # dicts: round, installer, busy_ms, wall_ms, overlapped, latency_ms, start_ms
@@ -292,58 +267,16 @@ def meter_check(lab, root):
 
 # Executable facts
 
-def pe_facts(path):
-    """Size, whether it is stripped, and the DLLs it imports (delay-loaded ones marked)."""
-    with open(path, "rb") as f:
-        data = f.read()
-    pe = struct.unpack_from("<I", data, 0x3C)[0]
-    if data[pe:pe + 4] != b"PE\0\0":
-        raise BenchError(f"{path} is not a PE file")
-    _, sections, _, symbols_at, symbols, optional_size, _ = struct.unpack_from("<HHIIIHH", data,
-                                                                               pe + 4)
-    optional = pe + 24
-    if struct.unpack_from("<H", data, optional)[0] != 0x10B:
-        raise BenchError(f"{path} is not a 32-bit PE file")
-    image_base = struct.unpack_from("<I", data, optional + 28)[0]
-    directories = optional + 96
-    table = optional + optional_size
-    spans = [struct.unpack_from("<IIII", data, table + 40 * i + 8) for i in range(sections)]
-
-    def offset(rva):
-        for virtual_size, address, raw_size, raw_at in spans:
-            if address <= rva < address + max(virtual_size, raw_size):
-                return rva - address + raw_at
-        raise BenchError(f"RVA {rva:#x} outside every section of {path}")
-
-    def text(rva):
-        at = offset(rva)
-        return data[at:data.index(b"\0", at)].decode("ascii")
-
-    dlls = []
-    imports_rva = struct.unpack_from("<I", data, directories + 8)[0]
-    if imports_rva:
-        at = offset(imports_rva)
-        while any(data[at:at + 20]):
-            dlls.append(text(struct.unpack_from("<I", data, at + 12)[0]))
-            at += 20
-    delay_rva = struct.unpack_from("<I", data, directories + 13 * 8)[0]
-    if delay_rva:
-        at = offset(delay_rva)
-        while any(data[at:at + 32]):
-            attributes, name = struct.unpack_from("<II", data, at)
-            dlls.append(text(name if attributes & 1 else name - image_base) + " (delay)")
-            at += 32
-    return dict(size=len(data), stripped=symbols_at == 0 and symbols == 0, dlls=dlls)
-
-
 def stripped_size(path, work_dir):
-    facts = pe_facts(path)
-    if facts["stripped"]:
-        return facts["size"], facts
-    copy = os.path.join(work_dir, "stripped-" + os.path.basename(path))
-    shutil.copy(path, copy)
-    subprocess.run(["i686-w64-mingw32-strip", copy], check=True)
-    return os.path.getsize(copy), facts
+    """The size of the file once stripped (as built, it is already), and its imported DLLs."""
+    image = pe_image.PeImage.read(path)
+    size = image.size
+    if not image.stripped:
+        copy = os.path.join(work_dir, "stripped-" + os.path.basename(path))
+        shutil.copy(path, copy)
+        subprocess.run(["i686-w64-mingw32-strip", copy], check=True)
+        size = os.path.getsize(copy)
+    return size, dict(size=image.size, stripped=image.stripped, dlls=image.dll_names())
 
 
 # Report
@@ -400,7 +333,7 @@ class Table:
         return "\n".join(out)
 
 
-def report(facts, present, scan, wait, meter, sizes, load, started):
+def report(facts, present, scan, wait, meter, sizes, load, started, windows):
     model, cores, wine = facts
     timed, polled = present
     t = Table()
@@ -481,7 +414,7 @@ def report(facts, present, scan, wait, meter, sizes, load, started):
     now = datetime.datetime.now().astimezone()
     print(f"launcher.exe benchmark, {now:%Y-%m-%d %H:%M %Z}")
     print(f"machine: {model}, {cores} cores, load average {load} at the start; {wine}, "
-          "32-bit prefix, one wineserver for all runs")
+          f"prefix of {windows}-bit Windows, one wineserver for all runs")
     print("n runs of each program after one warm-up round, all started in turn by one starter "
           "(CreateProcess, wait, performance counter before and after); ratios pair the runs "
           "of one round; verdicts on medians")
@@ -495,39 +428,39 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--build", default="build/windows",
-                        help="folder with launcher.exe and tests/e2e/*.exe")
+                        help="folder with launcher.exe, bench/*.exe and tests/e2e/*.exe")
     parser.add_argument("--rounds", type=int, default=9, help="measured runs per figure (>= 5)")
+    parser.add_argument("--windows", type=int, choices=(32, 64), default=32,
+                        help="the kind of Windows the prefix stands for (default: 32)")
     options = parser.parse_args()
     if options.rounds < 5:
         parser.error("--rounds must be at least 5")
     launcher = os.path.abspath(os.path.join(options.build, "launcher.exe"))
     helpers = os.path.join(options.build, "tests", "e2e")
-    if not os.path.isfile(launcher):
-        sys.exit(f"no launcher at {launcher}; run make build-windows first")
-    if not shutil.which(CC):
-        sys.exit(f"{CC} not found")
+    built_tools = os.path.join(options.build, "bench")
+    for path in [launcher] + [os.path.join(built_tools, t + ".exe") for t in TOOLS]:
+        if not os.path.isfile(path):
+            sys.exit(f"no {path}; run make build-windows first")
 
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
     sys.stdout.reconfigure(line_buffering=True)
     started = time.monotonic()
     work = tempfile.mkdtemp(prefix="launcher-bench-")
     try:
-        build_helpers(work)
         sizes = stripped_size(launcher, work)
         with open("/proc/loadavg") as f:
             load = " ".join(f.read().split()[:3])
-        with Lab(helpers, log=log) as lab:
+        with Lab(helpers, windows=options.windows, log=log) as lab:
             root = os.path.join(lab.drive_c, "bench")
             tools = os.path.join(root, "tools")
             app_dir = os.path.join(root, "app")
             for d in (tools, app_dir):
                 os.makedirs(d)
-            for name in HELPERS:
-                shutil.copy(os.path.join(work, name + ".exe"), tools)
+            for name in TOOLS:
+                shutil.copy(os.path.join(built_tools, name + ".exe"), tools)
             shutil.copy(launcher, os.path.join(app_dir, "launcher.exe"))
             # Signed as the Wine tests sign their stub: the launcher starts nothing else.
-            shutil.copy(lab.sign(os.path.join(work, "bench_installer.exe")),
-                        os.path.join(app_dir, "vc_redist.x86.exe"))
+            shutil.copy(lab.installer(program="bench_installer"), os.path.join(app_dir, INSTALLER))
             log_path = os.path.join(root, "installer.log")
             app = dict(dir=lab.win_path(app_dir),
                        exe='"' + lab.win_path(os.path.join(app_dir, "launcher.exe")) + '"',
@@ -543,7 +476,7 @@ def main():
             os.remove(log_path)
             log(f"{ENTRIES} entries: launcher, reg query, scanner")
             scan = measure_scan(lab, tools, app, options.rounds, installer_log)
-        report(machine(), present, scan, wait, meter, sizes, load, started)
+        report(machine(), present, scan, wait, meter, sizes, load, started, options.windows)
     except (BenchError, LabError, OSError, subprocess.SubprocessError) as e:
         print(f"bench failed: {e}", file=sys.stderr)
         return 1

@@ -1,10 +1,10 @@
 // Runs a program as its debugger, which sees its OutputDebugStringA lines with their exact bytes
 // and its exceptions. Usage: dbgrun <exe> [--cwd <folder>] [--args <text>] [--no-debug]
 // Prints, one line each as they happen:
-//   started <pid> <tid>
+//   started <pid> <tid> <performance counter frequency>
 //   ods <hex of the bytes read, terminating NUL included>
 //   exception <code> <first chance>
-//   exit <signed exit code>
+//   exit <signed exit code> <performance counter when the end was seen>
 // With --no-debug the program runs without a debugger, as its error handling behaves differently
 // under one, and its lines are read from the system-wide debug-output buffer instead.
 // Its arguments are taken and the program started in UTF-16, so that any folder name reaches it.
@@ -12,6 +12,12 @@
 #include <string.h>
 #include <wchar.h>
 #include <windows.h>
+
+static void PrintExit(DWORD code) {
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  printf("exit %ld %lld\n", (long)code, now.QuadPart);
+}
 
 static void PrintHex(const BYTE* data, SIZE_T size) {
   for (SIZE_T i = 0; i < size; ++i) printf("%02x", data[i]);
@@ -52,7 +58,7 @@ static int Watch(const Listener* listener, const PROCESS_INFORMATION* process) {
   }
   DWORD code = 0;
   GetExitCodeProcess(process->hProcess, &code);
-  printf("exit %ld\n", (long)code);
+  PrintExit(code);
   return 0;
 }
 
@@ -88,7 +94,9 @@ int wmain(int argc, wchar_t** argv) {
     printf("error CreateProcess %lu\n", GetLastError());
     return 2;
   }
-  printf("started %lu %lu\n", process.dwProcessId, process.dwThreadId);
+  LARGE_INTEGER frequency;
+  QueryPerformanceFrequency(&frequency);
+  printf("started %lu %lu %lld\n", process.dwProcessId, process.dwThreadId, frequency.QuadPart);
   if (!debug) return Watch(&listener, &process);
 
   BOOL loader_breakpoint_seen = FALSE;
@@ -129,7 +137,7 @@ int wmain(int argc, wchar_t** argv) {
         break;
       }
       case EXIT_PROCESS_DEBUG_EVENT:
-        printf("exit %ld\n", (long)event.u.ExitProcess.dwExitCode);
+        PrintExit(event.u.ExitProcess.dwExitCode);
         ContinueDebugEvent(event.dwProcessId, event.dwThreadId, DBG_CONTINUE);
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);

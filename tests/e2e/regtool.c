@@ -1,12 +1,19 @@
 // Applies many registry edits in one process, since every Wine start costs about half a second.
-// Reads lines from stdin, fields separated by tabs; key paths start with HKLM\ or HKCU\:
+// Reads lines from stdin, fields separated by tabs; key paths start with HKLM\ or HKCU\, which
+// reach the 64-bit view of a 64-bit Windows, or with HKLM32\, which writes as an ordinary 32-bit
+// installer does: through registry redirection, into WOW6432Node there.
 //   mkkey   <key>
 //   delkey  <key>                          the whole tree; an absent key is not an error
-//   set     <key> <name> <type> <hex data> any type number, the data given byte by byte
+//   set     <key> <name> <type> <hex data> any type number, the data given byte by byte, through
+//                                          the ANSI call (which stores a text with a NUL)
+//   setw    <key> <name> <type> <hex data> the same through the wide call: the bytes are stored
+//                                          exactly (a text as UTF-16, a NUL only if given)
 //   delval  <key> <name>
 //   list    <key>                          prints "key <name>" per sub-key in enumeration
-//                                          order, then "value <name> <type> <hex data>"
-// Prints "error <line> <code>" and exits 1 at the first failing line.
+//                                          order, then "value <name> <type> <hex data> <size
+//                                          stored, in bytes, -1 if unknown>"
+// Prints "error <line> <code>" and exits 1 at the first failing line; at the end, "ok <lines
+// applied> <ANSI code page>".
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -14,14 +21,21 @@
 
 #define MAX_FIELDS 5
 
-static const char* SplitRoot(const char* path, HKEY* root) {
-  if (_strnicmp(path, "HKLM\\", 5) == 0) {
-    *root = HKEY_LOCAL_MACHINE;
-    return path + 5;
-  }
-  if (_strnicmp(path, "HKCU\\", 5) == 0) {
-    *root = HKEY_CURRENT_USER;
-    return path + 5;
+static const char* SplitRoot(const char* path, HKEY* root, REGSAM* view) {
+  static const struct {
+    const char* prefix;
+    HKEY root;
+    REGSAM view;
+  } roots[] = {{"HKLM\\", HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY},
+               {"HKLM32\\", HKEY_LOCAL_MACHINE, 0},
+               {"HKCU\\", HKEY_CURRENT_USER, KEY_WOW64_64KEY}};
+  for (size_t i = 0; i < sizeof roots / sizeof roots[0]; ++i) {
+    size_t n = strlen(roots[i].prefix);
+    if (_strnicmp(path, roots[i].prefix, n) == 0) {
+      *root = roots[i].root;
+      *view = roots[i].view;
+      return path + n;
+    }
   }
   return NULL;
 }
@@ -49,9 +63,9 @@ static void PrintHex(const BYTE* data, DWORD size) {
   for (DWORD i = 0; i < size; ++i) printf("%02x", data[i]);
 }
 
-static long List(HKEY root, const char* path) {
+static long List(HKEY root, const char* path, REGSAM view) {
   HKEY key;
-  long rc = RegOpenKeyExA(root, path, 0, KEY_READ | KEY_WOW64_64KEY, &key);
+  long rc = RegOpenKeyExA(root, path, 0, KEY_READ | view, &key);
   if (rc != ERROR_SUCCESS) return rc;
   char name[16384];
   static BYTE data[1 << 16];
@@ -64,9 +78,15 @@ static long List(HKEY root, const char* path) {
     DWORD name_size = sizeof name, data_size = sizeof data, type;
     if (RegEnumValueA(key, i, name, &name_size, NULL, &type, data, &data_size) != ERROR_SUCCESS)
       break;
+    // The ANSI call may add a NUL that is not stored: the stored size is the UTF-16 one.
+    WCHAR wide_name[16384];
+    DWORD stored = 0;
+    if (!MultiByteToWideChar(CP_ACP, 0, name, -1, wide_name, 16384) ||
+        RegQueryValueExW(key, wide_name, NULL, NULL, NULL, &stored) != ERROR_SUCCESS)
+      stored = (DWORD)-1;
     printf("value %s %lu ", name, type);
     PrintHex(data, data_size);
-    printf("\n");
+    printf(" %ld\n", (long)stored);
   }
   RegCloseKey(key);
   return ERROR_SUCCESS;
@@ -74,46 +94,64 @@ static long List(HKEY root, const char* path) {
 
 // Wide, as the ANSI calls take no path over 260 characters under Wine, and an entry's may be
 // longer; the name is read in the thread's code page like an ANSI one.
-static long Create(HKEY root, const char* path, HKEY* key) {
+static long Create(HKEY root, const char* path, REGSAM view, HKEY* key) {
   static WCHAR wide[32768];
   if (!MultiByteToWideChar(CP_ACP, 0, path, -1, wide, 32768)) return (long)GetLastError();
-  return RegCreateKeyExW(root, wide, 0, NULL, 0, KEY_WRITE | KEY_WOW64_64KEY, NULL, key, NULL);
+  return RegCreateKeyExW(root, wide, 0, NULL, 0, KEY_WRITE | view, NULL, key, NULL);
 }
 
 static long Apply(char** field, int count) {
   HKEY root, key;
-  const char* path = count >= 2 ? SplitRoot(field[1], &root) : NULL;
+  REGSAM view;
+  const char* path = count >= 2 ? SplitRoot(field[1], &root, &view) : NULL;
   if (!path) return ERROR_BAD_ARGUMENTS;
   const char* op = field[0];
   if (strcmp(op, "mkkey") == 0 && count == 2) {
-    long rc = Create(root, path, &key);
+    long rc = Create(root, path, view, &key);
     if (rc == ERROR_SUCCESS) RegCloseKey(key);
     return rc;
   }
   if (strcmp(op, "delkey") == 0 && count == 2) {
-    long rc = RegDeleteTreeA(root, path);
-    if (rc == ERROR_SUCCESS) rc = RegDeleteKeyA(root, path);
+    // Opened in its view first: the tree calls themselves take no view.
+    long rc = RegOpenKeyExA(root, path, 0, KEY_ALL_ACCESS | view, &key);
+    if (rc == ERROR_SUCCESS) {
+      rc = RegDeleteTreeA(key, NULL);
+      RegCloseKey(key);
+    }
+    if (rc == ERROR_SUCCESS) rc = RegDeleteKeyExA(root, path, view, 0);
     return rc == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : rc;
   }
-  if (strcmp(op, "set") == 0 && count == 5) {
-    static BYTE data[1 << 21];  // room for the 1 MiB values of the hostile tests
+  const BOOL wide = strcmp(op, "setw") == 0;
+  if ((wide || strcmp(op, "set") == 0) && count == 5) {
+    static BYTE data[(1 << 21) + 2];  // the 1 MiB values of the hostile tests, and a guard
     DWORD size;
     long rc = DecodeHex(field[4], data, &size);
     if (rc != ERROR_SUCCESS) return rc;
-    rc = Create(root, path, &key);
+    rc = Create(root, path, view, &key);
     if (rc != ERROR_SUCCESS) return rc;
-    rc = RegSetValueExA(key, field[2], 0, strtoul(field[3], NULL, 10), data, size);
+    const DWORD type = strtoul(field[3], NULL, 10);
+    WCHAR name[16384];
+    if (!wide)
+      rc = RegSetValueExA(key, field[2], 0, type, data, size);
+    else if (!MultiByteToWideChar(CP_ACP, 0, field[2], -1, name, 16384))
+      rc = (long)GetLastError();
+    else {
+      // The wide call takes a text followed by a NUL for one whose NUL was not counted, and
+      // stores that NUL too: a character that is not one after the data keeps it exact.
+      data[size] = data[size + 1] = 0xFF;
+      rc = RegSetValueExW(key, name, 0, type, data, size);
+    }
     RegCloseKey(key);
     return rc;
   }
   if (strcmp(op, "delval") == 0 && count == 3) {
-    long rc = RegOpenKeyExA(root, path, 0, KEY_WRITE | KEY_WOW64_64KEY, &key);
+    long rc = RegOpenKeyExA(root, path, 0, KEY_WRITE | view, &key);
     if (rc != ERROR_SUCCESS) return rc;
     rc = RegDeleteValueA(key, field[2]);
     RegCloseKey(key);
     return rc;
   }
-  if (strcmp(op, "list") == 0 && count == 2) return List(root, path);
+  if (strcmp(op, "list") == 0 && count == 2) return List(root, path, view);
   return ERROR_BAD_ARGUMENTS;
 }
 
@@ -137,6 +175,6 @@ int main(void) {
       return 1;
     }
   }
-  printf("ok %d\n", number);
+  printf("ok %d %u\n", number, GetACP());
   return 0;
 }

@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """End-to-end checks of launcher.exe under Wine and Xvfb, each scenario in a fresh folder of a
-throwaway 32-bit prefix, with a stub standing in for vc_redist.x86.exe.
+throwaway prefix of 32-bit or 64-bit Windows, with a stub standing in for vc_redist.x86.exe.
+One table of scenarios serves both kinds of prefix; the few that mean nothing in one say so.
 
-usage: run_e2e.py --launcher build/windows/launcher.exe --helpers build/windows/tests/e2e
+usage: PYTHONPATH=tests/lib run_e2e.py --launcher build/windows/launcher.exe
+                  --helpers build/windows/tests/e2e [--windows 32|64]
                   [--faults build/windows/tests/faulty_launcher/launcher_faults.exe]
                   [--group registry|install|window|errors|hostile|signed ...]
                   [--signed launcher.signed.exe] [--only SUBSTRING] [--results DIR]
@@ -14,21 +16,24 @@ import os
 import re
 import shutil
 import signal
-import struct
 import subprocess
 import sys
 import threading
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from winelab import (  # noqa: E402
-    NATIVE_UNINSTALL, REG_BINARY, REG_DWORD, REG_EXPAND_SZ, REG_MULTI_SZ, REG_NONE, REG_SZ, SCREEN,
-    WOW_UNINSTALL, Lab, LabError, StubLog, limit, regtool_input, sz, wait_for)
+import pe_image
+from redistributable import DISPLAY_NAME, PARAMETERS
+from winelab import (
+    REG_BINARY, REG_DWORD, REG_EXPAND_SZ, REG_MULTI_SZ, REG_NONE, REG_SZ, SCREEN, WOW_UNINSTALL,
+    Case, Lab, LabError, Utf16, limit, regtool_input, sz, wait_for)
 
-MATCH = b"Microsoft Visual C++ 2015-2022 Redistributable (x86) - 14.34.31931"
-PARAMETERS = b"/install /passive /norestart"
+MATCH = DISPLAY_NAME.encode("ascii")
 STILL_ACTIVE = 259
+SW_SHOWNORMAL = 1
 REPORT_TITLE = b"Erreur d'application"
+# How late the launcher may end after its installer, both stamped on one clock: a wait that
+# sleeps between looks at the installer is caught, and the bound holds on an emulated machine.
+END_BOUND_S = 1.0
 FAULTS_EXE = None  # the launcher with an injected fault, set by main
 
 
@@ -51,86 +56,20 @@ def start_failed_line(number):
     return b"Impossible de lancer l'installation : " + str(number).encode() + b"\0"
 
 
-# Registry layouts
-
-def uninstall_state(wow=(), native=(), wow_key=True):
-    """Operations that leave exactly these uninstall entries: (sub-key, type, data), where a type
-    of None makes an entry without DisplayName. Without wow_key the machine looks 32-bit."""
-    ops = [("delkey", r"HKLM\SOFTWARE\WOW6432Node"), ("delkey", "HKLM\\" + NATIVE_UNINSTALL),
-           ("mkkey", "HKLM\\" + NATIVE_UNINSTALL)]
-    if wow_key:
-        ops.append(("mkkey", "HKLM\\" + WOW_UNINSTALL))
-    for base, entries in ((WOW_UNINSTALL, wow), (NATIVE_UNINSTALL, native)):
-        for name, value_type, data in entries:
-            key = f"HKLM\\{base}\\{name}"
-            ops.append(("mkkey", key))
-            if value_type is not None:
-                ops.append(("set", key, "DisplayName", value_type, data))
-    return ops
-
-
 def runtime(name="M-runtime", value_type=REG_SZ, data=sz(MATCH)):
     return (name, value_type, data)
 
 
-# One scenario's folder
+def expect_listed_first(lab, first, then, **locale):
+    """The entries that a case puts before another one come first in enumeration order."""
+    listing = lab.uninstall_listing(**locale)
+    check(then in listing and all(name in listing[:listing.index(then)] for name in first),
+          f"enumeration order {listing[:8]}...: {first} not all before {then!r}")
 
-class Case:
-    """A fresh folder with launcher.exe and the stub beside it, plus a decoy stub, validly signed,
-    in the working folder the launcher is started from: a launcher that looked there would be
-    caught."""
 
-    def __init__(self, lab, launcher, slug, exe_name="launcher.exe", folder_name=None,
-                 installer="microsoft"):
-        self.lab = lab
-        self.dir = os.path.join(lab.drive_c, "e2e", folder_name or slug)
-        self.cwd = os.path.join(lab.drive_c, "e2e", slug + "-cwd")
-        logs = os.path.join(lab.drive_c, "e2e-logs")
-        for d in (self.dir, self.cwd, logs):
-            os.makedirs(d, exist_ok=True)
-        self.program = launcher
-        shutil.copy(launcher, os.path.join(self.dir, exe_name))
-        # The installer as sign_installers.py made it: signed as Microsoft's is, unless the
-        # case asks for a form the launcher must refuse.
-        if installer:
-            shutil.copy(lab.installer(installer), os.path.join(self.dir, "vc_redist.x86.exe"))
-        shutil.copy(lab.installer(), os.path.join(self.cwd, "vc_redist.x86.exe"))
-        self.exe = lab.win_path(os.path.join(self.dir, exe_name))
-        self.log_path = os.path.join(logs, slug + ".log")
-        self.stop_path = os.path.join(logs, slug + ".stop")
-        self.runs = []
-
-    def installer_path(self):
-        """In UTF-8, as the stub logs its path whatever the code page."""
-        return self.exe[: self.exe.rindex("\\") + 1].encode("utf-8") + b"vc_redist.x86.exe"
-
-    def start(self, exit_code=0, wait=False, args=None, debug=True, **extra):
-        env = {"STUB_LOG": self.lab.win_path(self.log_path), "STUB_EXIT": str(exit_code)}
-        if wait:
-            env["STUB_STOP_FILE"] = self.lab.win_path(self.stop_path)
-        env.update(extra)
-        run = self.lab.launch(self.exe, cwd=self.lab.win_path(self.cwd), args=args, env=env,
-                              debug=debug)
-        self.runs.append(run)
-        run.started()
-        return run
-
-    def stub(self):
-        return StubLog(self.log_path)
-
-    def installer_started(self, timeout=20):
-        check(wait_for(lambda: self.stub().starts, timeout), "the installer was never started")
-        return self.stub().starts[0][0]
-
-    def stop_installer(self):
-        open(self.stop_path, "w").close()
-
-    def close(self):
-        self.stop_installer()  # no stub outlives its scenario
-        for run in self.runs:
-            if run.wait(0) is None and run.pid is not None:  # ending dbgrun ends only a debuggee
-                self.lab.wine(["taskkill", "/F", "/PID", str(run.pid)])
-            run.finish()
+def installer_started(case, timeout=20):
+    check(wait_for(lambda: case.stub().starts, timeout), "the installer was never started")
+    return case.stub().starts[0].pid
 
 
 def exit_code(run, timeout=30):
@@ -141,107 +80,120 @@ def exit_code(run, timeout=30):
 
 def expect_nothing_started(case, run, status=0):
     code = exit_code(run)
+    # A launcher that started something as it ended would show it only a little later.
+    time.sleep(1)
     check(not case.stub().starts, f"an installer was started: {case.stub().starts}")
     check(run.debug_lines == [], f"debug output {run.debug_lines}")
     check(code == status, f"exit status {code}, expected {status}")
+
+
+def expect_prompt_end(case, run, stub_pid):
+    """The launcher ended within the bound after the installer it waited for."""
+    stamp = case.stub().end_stamps.get(stub_pid)
+    check(stamp is not None, "the installer logged no end")
+    late = run.seconds_after(stamp)
+    check(0 <= late <= END_BOUND_S,
+          f"the launcher ended {late:.3f} s after its installer, expected within {END_BOUND_S} s")
+    return late
 
 
 def expect_installer_run(case, run, installer_code):
     code = exit_code(run)
     starts = case.stub().starts
     check(len(starts) == 1, f"installer started {len(starts)} times, expected once: {starts}")
-    _, path, command_line = starts[0]
+    start = starts[0]
     expected_path = case.installer_path()
-    check(path == expected_path, f"installer run from {path!r}, expected {expected_path!r}")
-    expected_line = b'"' + expected_path + b'" ' + PARAMETERS
-    check(command_line == expected_line,
-          f"installer command line {command_line!r}, expected {expected_line!r}")
+    check(start.path == expected_path, f"installer run from {start.path!r}, expected {expected_path!r}")
+    expected_line = b'"' + expected_path + b'" ' + PARAMETERS.encode()
+    check(start.command_line == expected_line,
+          f"installer command line {start.command_line!r}, expected {expected_line!r}")
+    check(start.show == SW_SHOWNORMAL, f"installer shown with {start.show}, expected SW_SHOWNORMAL")
     expected_debug = [] if installer_code == 0 else [debug_line(installer_code)]
     check(run.debug_lines == expected_debug,
           f"debug output {run.debug_lines}, expected {expected_debug}")
     check(code == 0, f"exit status {code}, expected 0")
+    return expect_prompt_end(case, run, start.pid)
 
 
 # Error boxes
 
 @functools.lru_cache
 def image(path):
-    """A PE file's preferred base and code sections [(first RVA, end RVA, bytes)], which the
-    addresses in error boxes are checked against."""
-    with open(path, "rb") as f:
-        data = f.read()
-    header = struct.unpack_from("<I", data, 0x3C)[0]
-    count = struct.unpack_from("<H", data, header + 6)[0]
-    optional_size = struct.unpack_from("<H", data, header + 20)[0]
-    optional = header + 24
-    code = []
-    for entry in range(optional + optional_size, optional + optional_size + 40 * count, 40):
-        size, rva, raw_size, raw = struct.unpack_from("<4I", data, entry + 8)
-        if struct.unpack_from("<I", data, entry + 36)[0] & 0x20:  # IMAGE_SCN_CNT_CODE
-            code.append((rva, rva + size, data[raw:raw + min(size, raw_size)]))
-    return struct.unpack_from("<I", data, optional + 28)[0], code
+    return pe_image.PeImage.read(path)
 
 
 def code_at(path, rva):
     """The program's code bytes from this offset on; None outside its code."""
-    return next((raw[rva - start:] for start, end, raw in image(path)[1] if start <= rva < end),
-                None)
+    return image(path).code_at(rva)
+
+
+OK_BUTTON = [(1, b"OK")]  # IDOK
 
 
 def run_to_end(lab, run, timeout=30):
     """Lets a run end, closing each message box it shows on the way. Returns its exit status and
-    its boxes: dicts of title and text bytes, owner (the owner's class, or "-") and icon."""
+    its boxes: dicts of title and text bytes, owner (the owner's class, or "-"), icon (none,
+    stop or other), buttons [(id, text bytes)] and app, the hidden window's state while the box
+    showed (none, enabled or disabled)."""
     out = lab.poke(run.pid, f"boxes:{round(limit(timeout) * 1000)}", timeout=timeout + 30)
     boxes = [dict(field.split("=", 1) for field in line.split()[1:]) for line in out[:-1]]
     for box in boxes:
         box.update(title=bytes.fromhex(box["title"]), text=bytes.fromhex(box["text"]),
-                   icon=box["icon"] == "1")
+                   buttons=[(int(i), bytes.fromhex(t)) for i, t in
+                            (b.split(":") for b in box["buttons"].split(",") if b != "-")])
     check(out[-1] == "ended 1", f"still running after {limit(timeout):.0f} s, boxes {boxes}")
     return exit_code(run, 10), boxes
 
 
-def expect_box(boxes, title, text, owner="-", icon=True):
-    """Checks that exactly one box came, as given, its text matching the pattern `text`."""
+def expect_box(boxes, title, text, owner="-", icon="stop", app=None):
+    """Checks that exactly one box came, as given, with only an OK button, its text matching the
+    pattern `text`; `app`, when given, is the hidden window's state while it showed."""
     check(len(boxes) == 1, f"{len(boxes)} message boxes, expected 1: {boxes}")
     box = boxes[0]
-    check((box["title"], box["owner"], box["icon"]) == (title, owner, icon),
-          f"box {box}, expected title {title!r}, owner {owner}, icon {icon}")
+    shown = (box["title"], box["owner"], box["icon"], box["buttons"])
+    check(shown == (title, owner, icon, OK_BUTTON),
+          f"box {box}, expected title {title!r}, owner {owner}, icon {icon}, buttons {OK_BUTTON}")
+    check(app is None or box["app"] == app, f"hidden window {box['app']} while the box showed, "
+          f"expected {app}")
     match = re.fullmatch(text, box["text"])
     check(match, f"box text {box['text']!r}, expected {text!r}")
     return match
 
 
 def expect_report(case, boxes, class_name, message):
-    """Checks for one report box whose message matches the pattern `message`, period included;
-    returns the offset it shows, checked to lie in the program's code, and the text's match."""
+    """Checks for one report box whose message matches the pattern `message`, period included:
+    task-modal, so the hidden window is disabled while it shows. Returns the offset it shows,
+    checked to lie in the program's code, and the text's match."""
     module = case.exe[case.exe.rindex("\\") + 1:].encode()
     match = expect_box(boxes, REPORT_TITLE,
                        b"Exception " + class_name + b" dans le module " + re.escape(module) +
-                       rb" dans ([0-9A-F]{8})\.\r\n" + message + rb"\r\n")
+                       rb" dans ([0-9A-F]{8})\.\r\n" + message + rb"\r\n", app="disabled")
     offset = int(match[1], 16)
     check(code_at(case.program, offset) is not None, f"offset {offset:08X} outside the code")
     return offset, match
 
 
-# Scenarios: name -> function(lab, launcher, slug) returning what was checked.
+# Scenarios: (group, name, function(lab, launcher, slug) returning what was checked, the
+# Windows kinds it runs on).
 
 SCENARIOS = []
 GROUPS = ["registry", "install", "window", "errors", "hostile", "signed"]
+BOTH = (32, 64)
 
 
-def scenario(group, name):
+def scenario(group, name, windows=BOTH):
     def register(fn):
-        SCENARIOS.append((group, name, fn))
+        SCENARIOS.append((group, name, fn, windows))
         return fn
     return register
 
 
-def table(group, rows):
+def table(group, rows, windows=BOTH):
     """Registers one scenario per row of (name, argument)."""
     def register(fn):
         for name, argument in rows:
             SCENARIOS.append((group, name, lambda lab, launcher, slug, a=argument:
-                              fn(lab, launcher, slug, a)))
+                              fn(lab, launcher, slug, a), windows))
         return fn
     return register
 
@@ -260,12 +212,11 @@ PRESENT = [
 
 @table("registry", [("present: " + name, entries) for name, entries in PRESENT])
 def present(lab, launcher, slug, entries):
-    lab.registry(uninstall_state(wow=entries))
-    case = Case(lab, launcher, slug)
-    try:
+    lab.uninstall(redirected=entries)
+    if len(entries) > 1:
+        expect_listed_first(lab, [name for name, _, _ in entries[:-1]], entries[-1][0])
+    with Case(lab, launcher, slug) as case:
         expect_nothing_started(case, case.start())
-    finally:
-        case.close()
     return "no installer, no debug output, exit 0"
 
 
@@ -275,7 +226,8 @@ MISSING = [
     ("name with one letter in the other case", [runtime(data=sz(MATCH.replace(b"x86", b"X86")))]),
     ("name with a leading space", [runtime(data=sz(b" " + MATCH))]),
     ("entries without a usable name", [("A-nameless", None, None), ("B-empty", REG_BINARY, b"")]),
-    ("name under the 32-bit key only, on a 64-bit machine", "native-only"),
+    # Only an installer of the other kind writes there, as a 64-bit one would.
+    ("name only in the 64-bit view, the 32-bit view's key there", "native-only"),
     # Read unexpanded: the variable's value would match.
     ("REG_EXPAND_SZ name that would match once expanded",
      [runtime(value_type=REG_EXPAND_SZ, data=sz("%E2E_RUNTIME_NAME%"))]),
@@ -285,16 +237,13 @@ MISSING = [
 @table("registry", [("missing: " + name, entries) for name, entries in MISSING])
 def missing(lab, launcher, slug, entries):
     if entries == "native-only":
-        lab.registry(uninstall_state(native=[runtime()]))
+        lab.uninstall(native=[runtime()])
     else:
-        lab.registry(uninstall_state(wow=entries))
-    case = Case(lab, launcher, slug)
-    try:
+        lab.uninstall(redirected=entries)
+    with Case(lab, launcher, slug) as case:
         run = case.start(exit_code=0, E2E_RUNTIME_NAME=MATCH.decode())
-        expect_installer_run(case, run, 0)
-    finally:
-        case.close()
-    return "installer started once with the right command line, exit 0"
+        late = expect_installer_run(case, run, 0)
+    return f"installer started once with the right command line, exit 0, {late * 1000:.0f} ms after it"
 
 
 WRONG_TYPES = [("REG_DWORD", REG_DWORD, (1).to_bytes(4, "little")),
@@ -305,48 +254,43 @@ WRONG_TYPES = [("REG_DWORD", REG_DWORD, (1).to_bytes(4, "little")),
 
 @table("registry", [(f"{name} name before the match", (t, d)) for name, t, d in WRONG_TYPES])
 def wrong_type_first(lab, launcher, slug, typed):
-    lab.registry(uninstall_state(wow=[("A-bad", *typed), runtime()]))
-    case = Case(lab, launcher, slug)
-    try:
+    lab.uninstall(redirected=[("A-bad", *typed), runtime()])
+    expect_listed_first(lab, ["A-bad"], "M-runtime")
+    with Case(lab, launcher, slug) as case:
         run = case.start(debug=False)  # a debugger would get the error instead of the box
         _, boxes = run_to_end(lab, run)
         offset, _ = expect_report(case, boxes, b"ERegistryException",
                                   rb"Type de donn\xe9es incorrect pour 'DisplayName'\.")
         expect_nothing_started(case, run, status=1)
-    finally:
-        case.close()
     return f"one report box (offset {offset:08X}), no installer, no debug output, exit 1"
 
 
 @table("registry", [(f"{name} name after the match", (t, d)) for name, t, d in WRONG_TYPES])
 def wrong_type_after(lab, launcher, slug, typed):
-    lab.registry(uninstall_state(wow=[runtime(), ("Z-bad", *typed)]))
-    case = Case(lab, launcher, slug)
-    try:
+    lab.uninstall(redirected=[runtime(), ("Z-bad", *typed)])
+    with Case(lab, launcher, slug) as case:
         expect_nothing_started(case, case.start())
-    finally:
-        case.close()
     return "never read: no installer, no debug output, exit 0"
 
 
+# A 64-bit prefix cannot stand for a 32-bit Windows: its WOW6432Node is the 32-bit view.
 @table("registry", [("32-bit machine: entry under the native key", [runtime()]),
-                    ("32-bit machine: no entry", [])])
+                    ("32-bit machine: no entry", [])], windows=(32,))
 def machine_32bit(lab, launcher, slug, native):
-    lab.registry(uninstall_state(native=native, wow_key=False))
-    case = Case(lab, launcher, slug)
-    try:
+    lab.uninstall(native=native, wow_key=False)
+    with Case(lab, launcher, slug) as case:
         run = case.start(exit_code=0)
         if native:
             expect_nothing_started(case, run)
         else:
             expect_installer_run(case, run, 0)
-    finally:
-        case.close()
     return "no installer, exit 0" if native else "installer started, exit 0"
 
 
+# 259 is also what a process that is still running answers: a launcher that took it for that
+# would wait on, or report before the installer's end.
 EXIT_CODES = [("0", 0, None), ("1", 1, None), ("1603", 1603, "/uninstall /quiet extra args"),
-              ("3010", 3010, None), ("0xC0000005", -1073741819, None),
+              ("3010", 3010, None), ("259", STILL_ACTIVE, None), ("0xC0000005", -1073741819, None),
               ("0x80000000", -2147483648, None)]
 
 
@@ -354,38 +298,39 @@ EXIT_CODES = [("0", 0, None), ("1", 1, None), ("1603", 1603, "/uninstall /quiet 
                    for text, code, args in EXIT_CODES])
 def installer_exit(lab, launcher, slug, row):
     text, code, args = row
-    lab.registry(uninstall_state())
-    case = Case(lab, launcher, slug)
-    try:
-        expect_installer_run(case, case.start(exit_code=text, args=args), code)
-    finally:
-        case.close()
+    lab.uninstall()
+    with Case(lab, launcher, slug) as case:
+        late = expect_installer_run(case, case.start(exit_code=text, args=args), code)
     shown = "no debug output" if code == 0 else f"debug line ending in {code}"
-    return shown + ", exit 0" + (f", own arguments {args!r} ignored" if args else "")
+    return (shown + f", exit 0, {late * 1000:.0f} ms after the installer" +
+            (f", own arguments {args!r} ignored" if args else ""))
 
 
 @scenario("install", "launcher in a folder with spaces")
 def folder_with_spaces(lab, launcher, slug):
-    lab.registry(uninstall_state())
-    case = Case(lab, launcher, slug, folder_name=slug + " with  spaces")
-    try:
+    lab.uninstall()
+    with Case(lab, launcher, slug, folder=slug + " with  spaces") as case:
         expect_installer_run(case, case.start(exit_code=1603), 1603)
-    finally:
-        case.close()
     return f"installer {case.installer_path().decode()} quoted on its command line"
 
 
 @scenario("install", "launcher in a drive root")
 def drive_root(lab, launcher, slug):
-    lab.registry(uninstall_state())
-    case = Case(lab, launcher, slug)
-    lab.map_drive("Q", case.dir)
-    case.exe = "Q:\\launcher.exe"
-    try:
+    lab.uninstall()
+    with Case(lab, launcher, slug) as case:
+        lab.map_drive("Q", case.dir)
+        case.exe = "Q:\\launcher.exe"
         expect_installer_run(case, case.start(exit_code=3010), 3010)
-    finally:
-        case.close()
     return "installer Q:\\vc_redist.x86.exe, no doubled backslash"
+
+
+@scenario("install", "launcher in the 32-bit programs folder")
+def program_files(lab, launcher, slug):
+    lab.uninstall()
+    folder = os.path.join(lab.program_files, "Example Vendor", slug)
+    with Case(lab, launcher, slug, folder=folder) as case:
+        expect_installer_run(case, case.start(exit_code=1603), 1603)
+    return f"installer {case.installer_path().decode()} started, 1603 line, exit 0"
 
 
 # The installer beside the launcher, as sign_installers.py made it (None: no file), the number of
@@ -404,18 +349,17 @@ TRUST = [
 @table("install", [(f"installer {name}", row) for name, row in TRUST])
 def installer_trust(lab, launcher, slug, row):
     kind, refusal, planted = row
-    lab.registry(uninstall_state())
-    case = Case(lab, launcher, slug, installer=kind)
-    env, marker = {}, os.path.join(case.dir, "planted-dll-loaded")
-    if planted:
-        shutil.copy(os.path.join(lab.helpers_dir, "planted", "wintrust.dll"), case.dir)
-        # As Windows does for a DLL that is not a known DLL, Wine then prefers the file beside
-        # the program to its own, wherever a search would reach that folder. Either the
-        # system-folder-only load or the process-wide search set at entry keeps it out: the row
-        # fails only when both are gone.
-        env = {"WINEDLLOVERRIDES": lab.env["WINEDLLOVERRIDES"] + ";wintrust=n,b",
-               "PLANTED_DLL_MARKER": lab.win_path(marker)}
-    try:
+    lab.uninstall()
+    with Case(lab, launcher, slug, installer=kind) as case:
+        env, marker = {}, os.path.join(case.dir, "planted-dll-loaded")
+        if planted:
+            shutil.copy(os.path.join(lab.helpers_dir, "planted", "wintrust.dll"), case.dir)
+            # As Windows does for a DLL that is not a known DLL, Wine then prefers the file
+            # beside the program to its own, wherever a search would reach that folder. Either
+            # the system-folder-only load or the process-wide search set at entry keeps it out:
+            # the row fails only when both are gone.
+            env = {"WINEDLLOVERRIDES": lab.env["WINEDLLOVERRIDES"] + ";wintrust=n,b",
+                   "PLANTED_DLL_MARKER": lab.win_path(marker)}
         run = case.start(exit_code=1603, **env)
         code = exit_code(run)
         check(not os.path.exists(marker), "the planted wintrust.dll was loaded")
@@ -426,8 +370,6 @@ def installer_trust(lab, launcher, slug, row):
             expected = [start_failed_line(refusal)]
             check(run.debug_lines == expected, f"debug output {run.debug_lines}, expected {expected}")
             check(code == 0, f"exit status {code}, expected 0")
-    finally:
-        case.close()
     if refusal is None:
         return "installer started once, debug line ending in 1603, exit 0"
     return (f"nothing started (the one in the working folder neither); debug line ending in "
@@ -437,12 +379,10 @@ def installer_trust(lab, launcher, slug, row):
 @scenario("install", "launcher in a folder named in Cyrillic, code page 1252")
 def cyrillic_folder(lab, launcher, slug):
     env = lab.western()
-    lab.registry(uninstall_state())
-    case = Case(lab, launcher, slug, folder_name=slug + "-\u041f\u0430\u043f\u043a\u0430")
-    try:
+    check(lab.code_page(env) == 1252, f"code page {lab.code_page(env)} where 1252 was set up")
+    lab.uninstall()
+    with Case(lab, launcher, slug, folder=slug + "-\u041f\u0430\u043f\u043a\u0430") as case:
         expect_installer_run(case, case.start(exit_code=1603, **env), 1603)
-    finally:
-        case.close()
     return "installer run from the folder that the ANSI code page cannot name; 1603 line, exit 0"
 
 
@@ -455,15 +395,15 @@ def project_version():
 
 @scenario("install", "version resource read by Windows")
 def version_resource(lab, launcher, slug):
-    case = Case(lab, launcher, slug, installer=None)
-    lines = lab.poke(0, "version:" + case.exe)
+    with Case(lab, launcher, slug, installer=None) as case:
+        lines = lab.poke(0, "version:" + case.exe)
     version = project_version()
     check(lines[0] == f"version file={version} product={version}", lines[0])
     strings = {name: bytes.fromhex(value).decode("cp1252")
                for name, value in (line.split("=", 1) for line in lines[1:])}
     check(strings["OriginalFilename"] == "launcher.exe", f"{strings}")
     check(strings["FileVersion"] == strings["ProductVersion"] == version, f"{strings}")
-    check("14.34.31931" in strings["FileDescription"], f"{strings}")
+    check(DISPLAY_NAME.rsplit(" ", 1)[1] in strings["FileDescription"], f"{strings}")
     check(all(strings[name] for name in ("ProductName", "FileDescription", "FileVersion")),
           f"empty strings in {strings}")
     return f"{strings['ProductName']!r} {strings['FileVersion']}, from {strings['OriginalFilename']}"
@@ -471,17 +411,10 @@ def version_resource(lab, launcher, slug):
 
 @scenario("signed", "signed copy: installs a missing runtime")
 def signed_copy(lab, launcher, slug):
-    with open(launcher, "rb") as f:
-        data = f.read()
-    header = struct.unpack_from("<I", data, 0x3C)[0]
-    check(struct.unpack_from("<II", data, header + 24 + 96 + 8 * 4)[1] > 0,
-          f"{launcher} carries no signature")
-    lab.registry(uninstall_state())
-    case = Case(lab, launcher, slug)
-    try:
+    check(image(launcher).certificate_table()[1] > 0, f"{launcher} carries no signature")
+    lab.uninstall()
+    with Case(lab, launcher, slug) as case:
         expect_installer_run(case, case.start(exit_code=1603), 1603)
-    finally:
-        case.close()
     return "installer started once with the right command line, debug line ending in 1603, exit 0"
 
 
@@ -497,11 +430,10 @@ def window_info(lab, pid):
                   ("hidden window of my.tool.exe", ("my.tool.exe", b"my"))])
 def hidden_window(lab, launcher, slug, row):
     exe_name, title = row
-    lab.registry(uninstall_state())
-    case = Case(lab, launcher, slug, exe_name=exe_name)
-    try:
+    lab.uninstall()
+    with Case(lab, launcher, slug, exe_name=exe_name) as case:
         run = case.start(wait=True)
-        case.installer_started()
+        installer_started(case)
         info = window_info(lab, run.pid)
         check(info["count"] == "1", f"{info['count']} TApplication windows")
         check(info["title"] == title, f"title {info['title']!r}, expected {title!r}")
@@ -512,8 +444,7 @@ def hidden_window(lab, launcher, slug, row):
         check(info["rect"] == f"{x},{y},{x},{y}", f"rect {info['rect']}, expected {x},{y},{x},{y}")
         case.stop_installer()
         check(exit_code(run) == 0, "exit status not 0")
-    finally:
-        case.close()
+        expect_prompt_end(case, run, case.stub().starts[0].pid)
     return f"class TApplication, title {title.decode()!r}, style 0x84CA0000, hidden, 0x0 at {x},{y}"
 
 
@@ -531,41 +462,42 @@ def installer_outlives(case, stub_pid):
 
 @table("window", [(name + " ends the wait", action) for name, action in ENDS_WAIT])
 def ends_wait(lab, launcher, slug, action):
-    lab.registry(uninstall_state())
-    case = Case(lab, launcher, slug)
-    try:
+    lab.uninstall()
+    with Case(lab, launcher, slug) as case:
         run = case.start(exit_code=0, wait=True)
-        stub_pid = case.installer_started()
+        stub_pid = installer_started(case)
         lab.poke(run.pid, "info", action)
         code = exit_code(run, 15)
         check(run.debug_lines == [debug_line(STILL_ACTIVE)],
               f"debug output {run.debug_lines}, expected {[debug_line(STILL_ACTIVE)]}")
         check(code == 0, f"exit status {code}")
         installer_outlives(case, stub_pid)
-    finally:
-        case.close()
     return "wait ended, debug line ending in 259, exit 0, installer kept running"
+
+
+# wineboot terminates a process that is still there when its answer to WM_ENDSESSION arrives, as
+# Windows may; the launcher writes its line after answering. So wineboot sometimes cuts it off
+# before the line: in the emulated machine, and natively too (1 run in 5 to 8 alone, about 1 in 2
+# beside other groups). This case accepts that outcome by this name and says which one it saw;
+# the WM_ENDSESSION(1) case above, where nothing terminates the launcher, requires the line.
+WINEBOOT_MAY_CUT_THE_LINE_OFF = True
 
 
 @scenario("window", "wineboot --end-session ends the wait")
 def end_session_by_wineboot(lab, launcher, slug):
-    # wineboot terminates a process that is still there once WM_ENDSESSION has been answered, so
-    # the launcher may be cut off before its debug line: that line is checked only when it came.
-    lab.registry(uninstall_state())
-    case = Case(lab, launcher, slug)
-    try:
+    lab.uninstall()
+    with Case(lab, launcher, slug) as case:
         run = case.start(exit_code=0, wait=True)
-        stub_pid = case.installer_started()
+        stub_pid = installer_started(case)
         lab.poke(run.pid, "info")
         lab.wine(["wineboot", "--end-session"], timeout=60)
         code = exit_code(run, 15)
         written = [line for line in run.debug_lines if line]  # unreadable once terminated
-        check(written in ([], [debug_line(STILL_ACTIVE)]),
-              f"debug output {written}, expected none or {[debug_line(STILL_ACTIVE)]}")
+        cut_off = written == [] and WINEBOOT_MAY_CUT_THE_LINE_OFF
+        check(cut_off or written == [debug_line(STILL_ACTIVE)],
+              f"debug output {run.debug_lines}, expected {[debug_line(STILL_ACTIVE)]}")
         check(code == 0, f"exit status {code}")
         installer_outlives(case, stub_pid)
-    finally:
-        case.close()
     how = "ended on its own, debug line ending in 259" if written else \
         "terminated by wineboot before its debug line"
     return f"launcher {how}, exit 0, installer kept running"
@@ -580,11 +512,10 @@ KEEPS_WAITING = [("WM_ENDSESSION(0)", "endsession:0", "endsession:0 answered=1 r
                   for name, action, answer in KEEPS_WAITING])
 def keeps_waiting(lab, launcher, slug, row):
     action, expected_answer = row
-    lab.registry(uninstall_state())
-    case = Case(lab, launcher, slug)
-    try:
+    lab.uninstall()
+    with Case(lab, launcher, slug) as case:
         run = case.start(exit_code=5, wait=True)
-        case.installer_started()
+        installer_started(case)
         out = lab.poke(run.pid, action, "exists")
         if action == "queryend":
             answer = re.search(r"answered=(\d) result=(-?\d+)", out[0])
@@ -599,36 +530,41 @@ def keeps_waiting(lab, launcher, slug, row):
         check(run.debug_lines == [debug_line(5)],
               f"debug output {run.debug_lines}, expected {[debug_line(5)]}")
         check(code == 0, f"exit status {code}")
-    finally:
-        case.close()
+        expect_prompt_end(case, run, case.stub().starts[0].pid)
     return "window kept, still waiting 1.5 s later, then installer's code 5 reported, exit 0"
+
+
+LAUNCHER_SHARE_BOUND = 0.05
 
 
 @scenario("window", "processor use while waiting")
 def processor_use(lab, launcher, slug):
-    lab.registry(uninstall_state())
-    case = Case(lab, launcher, slug)
-    try:
+    lab.uninstall()
+    with Case(lab, launcher, slug) as case:
         # The stub spins meanwhile, to show that the meter does see a busy process.
         run = case.start(exit_code=0, wait=True, STUB_SPIN="1")
-        stub_pid = case.installer_started()
+        stub_pid = installer_started(case)
         time.sleep(0.5)  # past start-up
+        server_before, began = lab.server_seconds(), time.monotonic()
         out = lab.poke(run.pid, f"cpu:3000:{run.pid},{stub_pid}")
-        shares = {}
+        server_share = (lab.server_seconds() - server_before) / (time.monotonic() - began)
+        meters = {}
         for line in out:
             fields = dict(f.split("=") for f in line.split()[1:])
-            shares[int(fields["pid"])] = float(fields["busy_ms"]) / float(fields["wall_ms"])
+            meters[int(fields["pid"])] = (float(fields["busy_ms"]) / float(fields["wall_ms"]),
+                                          int(fields["threads"]))
         wall = float(fields["wall_ms"]) / 1000
-        check(shares[stub_pid] > 0.10,
-              f"a spinning installer measured at {shares[stub_pid]:.0%}: the meter sees nothing")
-        check(shares[run.pid] < 0.20,
-              f"the launcher used {shares[run.pid]:.0%} of a processor while waiting")
+        (share, threads), (spinning, _) = meters[run.pid], meters[stub_pid]
+        check(spinning > 0.10, f"a spinning installer measured at {spinning:.0%}: the meter sees "
+              "nothing")
+        check(threads >= 1, "no thread of the launcher was measured")
+        check(share <= LAUNCHER_SHARE_BOUND, f"the launcher used {share:.1%} of a processor "
+              f"while waiting, over {threads} threads")
         case.stop_installer()
         check(exit_code(run) == 0, "exit status not 0")
-    finally:
-        case.close()
-    return (f"launcher used {shares[run.pid]:.1%} of one processor over {wall:.1f} s "
-            f"(spinning installer beside it: {shares[stub_pid]:.0%})")
+    return (f"launcher used {share:.1%} of one processor over {wall:.1f} s in {threads} threads "
+            f"(spinning installer beside it: {spinning:.0%}; wineserver {server_share:.1%} over "
+            "the meter's run)")
 
 
 # Errors, in the launcher built with one injected fault
@@ -655,9 +591,8 @@ CHECK_FAULTS = [
 @table("errors", [(f"{row[0]} in the check: report box", row) for row in CHECK_FAULTS])
 def fault_in_check(lab, launcher, slug, row):
     fault, class_name, message, instruction = row
-    lab.registry(uninstall_state())  # a check that went on would start the installer
-    case = faults_case(lab, slug)
-    try:
+    lab.uninstall()  # a check that went on would start the installer
+    with faults_case(lab, slug) as case:
         run = case.start(debug=False, LAUNCHER_TEST_FAULT=fault)
         _, boxes = run_to_end(lab, run)
         offset, match = expect_report(case, boxes, class_name, message)
@@ -666,12 +601,10 @@ def fault_in_check(lab, launcher, slug, row):
             check(re.match(instruction, code),
                   f"offset {offset:08X} is not the faulting instruction: {code[:8].hex()}")
         if match.lastindex == 2:
-            base, address = image(FAULTS_EXE)[0], int(match[2], 16)
+            base, address = image(FAULTS_EXE).image_base, int(match[2], 16)
             check(address == base + offset,
                   f"address {address:08X} is not the base {base:08X} plus the offset {offset:08X}")
         expect_nothing_started(case, run, status=1)
-    finally:
-        case.close()
     return f"one report box (offset {offset:08X}), no installer, no debug output, exit 1"
 
 
@@ -680,50 +613,42 @@ def fault_in_check(lab, launcher, slug, row):
                    ("shutdown", [runtime()]))])
 def runtime_error(lab, launcher, slug, row):
     fault, entries = row
-    lab.registry(uninstall_state(wow=entries))
-    case = faults_case(lab, slug)
-    try:
+    lab.uninstall(redirected=entries)
+    with faults_case(lab, slug) as case:
         run = case.start(debug=False, LAUNCHER_TEST_FAULT=fault)
         _, boxes = run_to_end(lab, run)
-        match = expect_box(boxes, b"Error", rb"Runtime error 217 at ([0-9A-F]{8})", icon=False)
+        match = expect_box(boxes, b"Error", rb"Runtime error 217 at ([0-9A-F]{8})", icon="none")
         address = int(match[1], 16)
-        check(code_at(FAULTS_EXE, address - image(FAULTS_EXE)[0]) is not None,
+        check(code_at(FAULTS_EXE, address - image(FAULTS_EXE).image_base) is not None,
               f"address {address:08X} outside the code")
         expect_nothing_started(case, run, status=217)
-    finally:
-        case.close()
     return f"one box without icon (address {address:08X}), no installer, exit 217"
 
 
 @scenario("errors", "error in the window's message handling: host box, the wait goes on")
 def window_handler_error(lab, launcher, slug):
-    lab.registry(uninstall_state())
-    case = faults_case(lab, slug)
-    try:
+    lab.uninstall()
+    with faults_case(lab, slug) as case:
         run = case.start(exit_code=1603, debug=False, LAUNCHER_TEST_FAULT="window-handler",
                          STUB_SLEEP_MS="1500")
         _, boxes = run_to_end(lab, run)
-        expect_box(boxes, b"launcher_faults", rb"Erreur dans la fen\xeatre!", owner="TApplication")
+        expect_box(boxes, b"launcher_faults", rb"Erreur dans la fen\xeatre!", owner="TApplication",
+                   app="disabled")
         expect_installer_run(case, run, 1603)
-    finally:
-        case.close()
     return "box owned by the hidden window, titled with its caption, no period; 1603 line, exit 0"
 
 
 @scenario("errors", "error in the pump: report box, installer left running")
 def pump_error(lab, launcher, slug):
-    lab.registry(uninstall_state())
-    case = faults_case(lab, slug)
-    try:
+    lab.uninstall()
+    with faults_case(lab, slug) as case:
         # Held by the stop file, so the installer is surely still running when the launcher ends.
         run = case.start(exit_code=1603, wait=True, debug=False, LAUNCHER_TEST_FAULT="pump")
         code, boxes = run_to_end(lab, run)
         expect_report(case, boxes, b"Exception", rb"Erreur de pompe\.")
         check(run.debug_lines == [], f"debug output {run.debug_lines}")
         check(code == 1, f"exit status {code}, expected 1")
-        installer_outlives(case, case.installer_started())
-    finally:
-        case.close()
+        installer_outlives(case, installer_started(case))
     return "one report box, no debug output, exit 1, installer kept running"
 
 
@@ -733,9 +658,8 @@ def pump_error(lab, launcher, slug):
                    ("noncontinuable-at-start", 255))])
 def noncontinuable(lab, launcher, slug, row):
     fault, status = row
-    lab.registry(uninstall_state())
-    case = faults_case(lab, slug)
-    try:
+    lab.uninstall()
+    with faults_case(lab, slug) as case:
         run = case.start(debug=False, LAUNCHER_TEST_FAULT=fault)
         _, boxes = run_to_end(lab, run)
         # Raised through RaiseException: the address shown is where the system raised it.
@@ -744,10 +668,8 @@ def noncontinuable(lab, launcher, slug, row):
                        rb"Exception EExternalException dans le module [^\r\n]+ dans [0-9A-F]{8}\."
                        rb"\r\nException externe E0000042\.\r\n")
         else:
-            expect_box(boxes, b"Error", rb"Runtime error 255 at [0-9A-F]{8}", icon=False)
+            expect_box(boxes, b"Error", rb"Runtime error 255 at [0-9A-F]{8}", icon="none")
         expect_nothing_started(case, run, status=status)
-    finally:
-        case.close()
     return f"one box, no installer, no debug output, exit {status}"
 
 
@@ -755,13 +677,10 @@ def noncontinuable(lab, launcher, slug, row):
                   ("under a debugger: read-null", "read-null")])
 def under_debugger(lab, launcher, slug, fault):
     if fault:
-        lab.registry(uninstall_state())
-        case = faults_case(lab, slug)
+        lab.uninstall()
     else:
-        lab.registry(uninstall_state(wow=[("A-bad", REG_DWORD, (1).to_bytes(4, "little")),
-                                          runtime()]))
-        case = Case(lab, launcher, slug)
-    try:
+        lab.uninstall(redirected=[("A-bad", REG_DWORD, (1).to_bytes(4, "little")), runtime()])
+    with faults_case(lab, slug) if fault else Case(lab, launcher, slug) as case:
         run = case.start(LAUNCHER_TEST_FAULT=fault or "")
         code, boxes = run_to_end(lab, run)
         check(boxes == [], f"message boxes under a debugger: {boxes}")
@@ -772,8 +691,6 @@ def under_debugger(lab, launcher, slug, fault):
         check(code != 0, "exit status 0")
         check(not case.stub().starts, f"an installer was started: {case.stub().starts}")
         check(run.debug_lines == [], f"debug output {run.debug_lines}")
-    finally:
-        case.close()
     return (f"no box; exception {seen:08X} first and second chance; "
             f"exit status {code & 0xFFFFFFFF:08X}, no installer")
 
@@ -797,45 +714,65 @@ def products(count):
     return [(f"E{i:05d}", REG_SZ, sz(f"Product {i}")) for i in range(count)]
 
 
-HOSTILE = [  # name, entries, found, in code page 932
-    ("1 MiB name before the match", [("A-huge", REG_SZ, sz(b"x" * MIB)), runtime()], True, False),
+# name, entries, found, in code page 932, whether the match must be listed after the others.
+# A name without a NUL is written through the wide call and its stored size read back: the ANSI
+# call would add one, and the case would mean nothing.
+HOSTILE = [
+    ("1 MiB name before the match", [("A-huge", REG_SZ, sz(b"x" * MIB)), runtime()], True, False,
+     True),
     ("1 MiB name that begins with the match", [runtime(data=sz(MATCH.ljust(MIB, b"x")))], True,
+     False, False),
+    ("name without a NUL: the match exactly", [runtime(data=Utf16.of(MATCH))], True, False,
      False),
-    ("name without a NUL: the match exactly", [runtime(data=MATCH)], True, False),
-    ("name without a NUL: the match and more", [runtime(data=MATCH + b" more")], True, False),
-    ("10,000 entries, the match last", products(9999) + [runtime()], True, False),
-    ("10,000 entries, no match", products(10000), False, False),
+    ("name without a NUL: the match and more", [runtime(data=Utf16.of(MATCH + b" more"))], True,
+     False, False),
+    ("10,000 entries, the match last", products(9999) + [runtime()], True, False, True),
+    ("10,000 entries, no match", products(10000), False, False, False),
     ("255-character names before the match",
      [("A" * 255, REG_SZ, sz("Product")), ("B" * 255, None, None),
-      runtime("M" * LONGEST_OPENABLE)], True, False),
+      runtime("M" * LONGEST_OPENABLE)], True, False, True),
     # The longest name sizes the listing's buffer.
     (f"the match under the longest name, {LONGEST_OPENABLE} characters",
      [("A" * LONGEST_OPENABLE, REG_SZ, sz("Product")), runtime("M" * LONGEST_OPENABLE)], True,
-     False),
+     False, False),
     ("code page 932: broken double-byte names before the match",
-     BROKEN_DBCS + [runtime(data=MATCH + b"\x95")], True, True),
-    ("code page 932: broken double-byte names only", BROKEN_DBCS, False, True),
+     BROKEN_DBCS + [runtime(data=MATCH + b"\x95")], True, True, True),
+    ("code page 932: broken double-byte names only", BROKEN_DBCS, False, True, False),
     # Two bytes a character, where the listing's length counts one.
     (f"code page 932: the match under the longest name, {LONGEST_OPENABLE} double-byte characters",
      [("\u4e9c" * LONGEST_OPENABLE, REG_SZ, sz("Product")), runtime("\u8868" * LONGEST_OPENABLE)],
-     True, True),
+     True, True, False),
 ]
+
+
+def japanese_locale(lab):
+    """The variables that give code page 932, checked to give it."""
+    env = lab.japanese()
+    check(lab.code_page(env) == 932, f"code page {lab.code_page(env)} where 932 was set up")
+    return env
 
 
 @table("hostile", [(name, row) for name, *row in HOSTILE])
 def hostile_entries(lab, launcher, slug, row):
-    entries, found, japanese = row
-    env = lab.japanese() if japanese else {}
-    lab.registry(uninstall_state(wow=entries), env=env, encoding="cp932" if japanese else "utf-8")
-    case = Case(lab, launcher, slug)
-    try:
+    entries, found, japanese, order = row
+    env = japanese_locale(lab) if japanese else {}
+    locale = dict(env=env, encoding="cp932" if japanese else "utf-8")
+    lab.uninstall(redirected=entries, **locale)
+    if order:
+        expect_listed_first(lab, [name for name, _, _ in entries[:-1]], entries[-1][0], **locale)
+    match_name, _, match_data = entries[-1]
+    if isinstance(match_data, Utf16):
+        # The ANSI calls add a NUL on writing, and on reading where the buffer has room: what is
+        # stored must have none.
+        _, stored = lab.display_name(match_name)
+        check(stored == len(match_data), f"{stored} bytes stored, expected {len(match_data)}: "
+              "the text and no NUL")
+    with Case(lab, launcher, slug) as case:
         run = case.start(**env)
         if found:
             expect_nothing_started(case, run)
         else:
             expect_installer_run(case, run, 0)
-    finally:
-        case.close()
     return "found: no installer, exit 0" if found else "installer started once, exit 0"
 
 
@@ -845,13 +782,10 @@ def hostile_entries(lab, launcher, slug, row):
 @table("hostile", [("code page 932: launcher in a folder named with 95 5C", "launcher.exe"),
                    ("code page 932: program named with 95 5C, in such a folder", "\u8868.exe")])
 def dbcs_folder(lab, launcher, slug, exe_name):
-    env = lab.japanese()
-    lab.registry(uninstall_state())
-    case = Case(lab, launcher, slug, exe_name=exe_name, folder_name=slug + "-\u8868")
-    try:
+    env = japanese_locale(lab)
+    lab.uninstall()
+    with Case(lab, launcher, slug, exe_name=exe_name, folder=slug + "-\u8868") as case:
         expect_installer_run(case, case.start(**env), 0)
-    finally:
-        case.close()
     return "installer run from the program's own folder, whose name ends in 95 5C; exit 0"
 
 
@@ -901,11 +835,11 @@ CHURN_ENTRIES = 1000
 
 @scenario("hostile", f"entries deleted and retyped during the check, {CHURN_RUNS} runs")
 def churn(lab, launcher, slug):
-    flip = f"HKLM\\{WOW_UNINSTALL}\\M-flip"
-    lab.registry(uninstall_state(wow=products(CHURN_ENTRIES)))
+    flip = f"{lab.writer_key()}\\M-flip"
+    lab.uninstall(redirected=products(CHURN_ENTRIES))
 
     def rounds(i):
-        entry = f"HKLM\\{WOW_UNINSTALL}\\E{i % CHURN_ENTRIES:05d}"
+        entry = f"{lab.writer_key()}\\E{i % CHURN_ENTRIES:05d}"
         # A key deleted under an open handle stays gone for it: deleted every round, the entry
         # would nearly always be passed over.
         gone = ("delkey", flip) if i % 4 == 3 else ("delval", flip, "DisplayName")
@@ -917,8 +851,7 @@ def churn(lab, launcher, slug):
     churning = Churn(lab, rounds)
     try:
         for n in range(CHURN_RUNS):
-            case = Case(lab, launcher, f"{slug}-{n}")
-            try:
+            with Case(lab, launcher, f"{slug}-{n}") as case:
                 run = case.start(debug=False)
                 _, boxes = run_to_end(lab, run)
                 if boxes:
@@ -935,8 +868,6 @@ def churn(lab, launcher, slug):
                     expect_nothing_started(case, run)
                     outcome = "found"
                 outcomes[outcome] = outcomes.get(outcome, 0) + 1
-            finally:
-                case.close()
     finally:
         edits = churning.stop()
     return f"{edits} edits applied; outcomes " + ", ".join(f"{k} x{v}" for k, v in outcomes.items())
@@ -967,15 +898,20 @@ def take_the_road(road_file):
         sys.exit(f"the Wine groups cannot run here on the {road or 'unknown'} road: {reason}")
 
 
+def result_name(group, windows):
+    """Where a group's results go: the 32-bit prefix's under the group's own name."""
+    return group if windows == 32 else f"{group}-{windows}"
+
+
 class Report:
     """Prints each line, and with --results also keeps each group's lines and status in files of
     its own (GROUP.log, GROUP.status), so that one run can serve several CTest tests."""
 
     def __init__(self, folder, groups):
+        """`groups`: result names (result_name)."""
         self.folder = folder
         self.lines = {group: [] for group in groups}
         self.counts = {group: [0, 0] for group in groups}  # passed, failed
-        self.lab_failed = False  # then every group has failed
         self.began = time.monotonic()
         if folder:
             os.makedirs(folder, exist_ok=True)
@@ -1001,7 +937,7 @@ class Report:
         with open(os.path.join(self.folder, group + ".log"), "w", encoding="utf-8") as f:
             f.write("".join(line + "\n" for line in self.lines[group]))
         with open(os.path.join(self.folder, group + ".status"), "w") as f:
-            f.write("1\n" if failed or self.lab_failed else "0\n")
+            f.write("1\n" if failed else "0\n")
 
 
 def main():
@@ -1013,6 +949,9 @@ def main():
     parser.add_argument("--helpers", required=True, help="folder of the built helper programs")
     parser.add_argument("--faults", help="launcher_faults.exe, for the errors group")
     parser.add_argument("--group", action="append", choices=GROUPS)
+    parser.add_argument("--windows", action="append", type=int, choices=BOTH,
+                        help="the kind of Windows the prefix stands for; each one given runs "
+                        "every group chosen (default: 32)")
     parser.add_argument("--only", help="run the scenarios whose name contains this text")
     parser.add_argument("--road-file", help="where the build recorded the road the Wine groups "
                         "take (scripts/wine_road.sh decide)")
@@ -1031,43 +970,50 @@ def main():
 
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
     groups = options.group or [g for g in GROUPS if g != "signed"]  # that one needs a signed copy
-    chosen = [(g, n, f) for g, n, f in SCENARIOS
-              if g in groups and (not options.only or options.only in n)]
-    if not FAULTS_EXE and any(g == "errors" for g, _, _ in chosen):
+    kinds = options.windows or [32]
+    # Groups run in the order given, each to its end, so each group's results are complete as
+    # soon as the next one starts; a group that selects no scenario fails.
+    runs = [(windows, group, [(name, fn) for g, name, fn, where in SCENARIOS
+                              if g == group and windows in where
+                              and (not options.only or options.only in name)])
+            for windows in kinds for group in groups]
+    if not FAULTS_EXE and any(g == "errors" and chosen for _, g, chosen in runs):
         sys.exit("the errors group needs --faults")
     if FAULTS_EXE and not os.path.isfile(FAULTS_EXE):
         sys.exit(f"no launcher_faults.exe at {FAULTS_EXE}")
-    # Groups run in the order given, each to its end, so each group's results are complete as
-    # soon as the next one starts.
-    chosen.sort(key=lambda scenario: groups.index(scenario[0]))
-    report = Report(options.results, groups)
+    report = Report(options.results, [result_name(g, w) for w, g, _ in runs])
     passed = failed = 0
     started = time.monotonic()
-    done = []
-    try:
-        with Lab(options.helpers, log=report.say) as lab:
-            lab.hold_desktop()
-            report.began = time.monotonic()  # a group's time is its scenarios', not the lab's
-            for index, (group, name, fn) in enumerate(chosen):
-                began = time.monotonic()
-                try:
-                    what = fn(lab, launchers[group], slugify(index, name))
-                    passed += 1
-                    report.scenario(group, True, f"PASS  {group}: {name} "
-                                    f"({time.monotonic() - began:.1f} s): {what}")
-                except (Failure, LabError) as e:
-                    failed += 1
-                    report.scenario(group, False, f"FAIL  {group}: {name}: {e}")
-                if index + 1 == len(chosen) or chosen[index + 1][0] != group:
-                    report.finish_group(group)
-                    done.append(group)
-    except (LabError, OSError, subprocess.SubprocessError) as e:
-        report.say(f"setup failed: {e}")
-        report.lab_failed = True
-        failed += 1
-    for group in groups:
-        if group not in done:
-            report.finish_group(group)
+    for windows in kinds:
+        mine = [(group, chosen) for w, group, chosen in runs if w == windows]
+        done = []
+        try:
+            with Lab(options.helpers, windows=windows, log=report.say) as lab:
+                report.began = time.monotonic()  # a group's time is its scenarios', not the lab's
+                for group, chosen in mine:
+                    name_of = result_name(group, windows)
+                    if not chosen:
+                        failed += 1
+                        report.scenario(name_of, False, f"FAIL  {name_of}: no scenario selected")
+                    for index, (name, fn) in enumerate(chosen):
+                        began = time.monotonic()
+                        try:
+                            what = fn(lab, launchers[group], slugify(len(done) * 100 + index, name))
+                            passed += 1
+                            report.scenario(name_of, True, f"PASS  {name_of}: {name} "
+                                            f"({time.monotonic() - began:.1f} s): {what}")
+                        except (Failure, LabError) as e:
+                            failed += 1
+                            report.scenario(name_of, False, f"FAIL  {name_of}: {name}: {e}")
+                    report.finish_group(name_of)
+                    done.append(name_of)
+        except (LabError, OSError, subprocess.SubprocessError) as e:
+            report.say(f"setup failed ({windows}-bit Windows): {e}")
+            failed += 1
+            for group, _ in mine:
+                if result_name(group, windows) not in done:
+                    report.scenario(result_name(group, windows), False, "FAIL  the lab failed")
+                    report.finish_group(result_name(group, windows))
     print(f"run time {time.monotonic() - started:.0f} s")
     print(f"{passed} passed, {failed} failed")
     return 1 if failed else 0

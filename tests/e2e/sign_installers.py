@@ -5,16 +5,16 @@ Corporation" under a throwaway root, with the chain embedded, and the forms the 
 refuse. The root (root.der) is made once per folder; the Wine lab puts it in the prefix's Root
 store.
 
-usage: sign_installers.py PROGRAM.exe... --into DIR
+usage: PYTHONPATH=tests/lib sign_installers.py PROGRAM.exe... --into DIR
 For each PROGRAM writes into DIR: PROGRAM.microsoft.exe, PROGRAM.unsigned.exe,
 PROGRAM.other-signer.exe (a leaf named "Contoso Ltd" under the same root) and PROGRAM.altered.exe
 (the Microsoft-signed file with one byte of its code changed after signing)."""
 import argparse
 import os
 import shutil
-import struct
 import subprocess
-import sys
+
+from pe_image import PeImage
 
 SIGNERS = {"microsoft": "Microsoft Corporation", "other-signer": "Contoso Ltd"}
 DAYS = "3650"  # a build tree may be kept for long; an expired leaf would be refused
@@ -54,15 +54,10 @@ def make_pki(folder):
 
 
 def code_offset(data):
-    """A file offset in the middle of the first code section's raw data."""
-    header = struct.unpack_from("<I", data, 0x3C)[0]
-    count = struct.unpack_from("<H", data, header + 6)[0]
-    table = header + 24 + struct.unpack_from("<H", data, header + 20)[0]
-    for entry in range(table, table + 40 * count, 40):
-        raw_size, raw = struct.unpack_from("<II", data, entry + 16)
-        if struct.unpack_from("<I", data, entry + 36)[0] & 0x20 and raw_size:  # IMAGE_SCN_CNT_CODE
-            return raw + raw_size // 2
-    sys.exit("no code section")
+    """A file offset in the middle of the first code section's data."""
+    image = PeImage(bytes(data))
+    start, _, code = next(section for section in image.code_sections() if section[2])
+    return image.offset(start + len(code) // 2)
 
 
 def sign(program, out, chain, key):

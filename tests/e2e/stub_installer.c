@@ -1,9 +1,12 @@
 // Stands in for vc_redist.x86.exe. It records how it was started, then does what its environment
 // asks; children of the launcher inherit that environment, so the test decides each run's course.
-//   STUB_LOG           file to append "start <pid> <hex module path> <hex command line>" and,
-//                      on a normal end, "end <pid> <exit code>" to; the path and the command
-//                      line are read in UTF-16 and written in UTF-8, whatever the code page
-//   STUB_INSTALL_KEY   HKLM sub-key to create, with the value DisplayName := STUB_INSTALL_NAME
+//   STUB_LOG           file to append "start <pid> <hex module path> <hex command line> <show
+//                      state>" and, on a normal end, "end <pid> <exit code> <performance
+//                      counter>" to; the path and the command line are read in UTF-16 and
+//                      written in UTF-8, whatever the code page; the counter is the clock the
+//                      debugger runner stamps the launcher's end with
+//   STUB_INSTALL_KEY   HKLM sub-key to create, as a 32-bit installer does, with the value
+//                      DisplayName := STUB_INSTALL_NAME
 //   STUB_SLEEP_MS      time to wait before ending
 //   STUB_STOP_FILE     keep running until this file exists
 //   STUB_SPIN          non-empty: burn one processor while running (calibrates CPU figures)
@@ -63,15 +66,16 @@ static void Install(void) {
   const char* name = Env("STUB_INSTALL_NAME", &name_value);
   if (!key_path || !name) return;
   HKEY key;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key_path, 0, NULL, 0, KEY_WRITE | KEY_WOW64_64KEY, NULL,
-                      &key, NULL) != ERROR_SUCCESS)
+  // As a 32-bit installer writes: through registry redirection on 64-bit Windows.
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key_path, 0, NULL, 0, KEY_WRITE, NULL, &key, NULL) !=
+      ERROR_SUCCESS)
     ExitProcess(90);
   RegSetValueExA(key, "DisplayName", 0, REG_SZ, (const BYTE*)name, (DWORD)strlen(name) + 1);
   RegCloseKey(key);
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR args, int show) {
-  (void)instance, (void)previous, (void)args, (void)show;
+  (void)instance, (void)previous, (void)args;
   static char line[16 * 32768 + 64];
   static WCHAR module[32768];
   if (!GetModuleFileNameW(NULL, module, 32768)) module[0] = L'\0';
@@ -79,7 +83,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR args, int show)
   AppendHexUtf8(line, module);
   strcat(line, " ");
   AppendHexUtf8(line, GetCommandLineW());
-  strcat(line, "\n");
+  sprintf(line + strlen(line), " %d\n", show);
   Record(line);
 
   Install();
@@ -92,14 +96,18 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR args, int show)
   if (Env("STUB_SPIN", &spin_value)) {
     volatile unsigned long counter = 0;
     while (!stop_file || !Exists(stop_file))
-      for (int i = 0; i < 1000000; ++i) ++counter;
+      // A look at the stop file every 50 ms or so: the spinning shows in this process's own
+      // threads and hardly at all in wineserver.
+      for (int i = 0; i < 50000000; ++i) ++counter;
   } else if (stop_file) {
     while (!Exists(stop_file)) Sleep(20);
   }
 
   const char* exit_text = Env("STUB_EXIT", &exit_value);
   DWORD code = exit_text ? (DWORD)strtoll(exit_text, NULL, 0) : 0;
-  sprintf(line, "end %lu %ld\n", GetCurrentProcessId(), (long)code);
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  sprintf(line, "end %lu %ld %lld\n", GetCurrentProcessId(), (long)code, now.QuadPart);
   Record(line);
   return (int)code;
 }

@@ -9,8 +9,10 @@
 //   exists          whether the window still exists
 //   dismiss         posts IDOK to every message box (#32770) of the process
 //   boxes:<ms>      until the process ends, for at most <ms>: prints "box title=<hex> text=<hex>
-//                   owner=<owner's class or -> icon=<0|1>" for each message box it shows, closes
-//                   the box and waits for it to go; then "ended <0|1>"
+//                   owner=<owner's class or -> icon=<none|stop|other|blank> buttons=<id:hex
+//                   text,...> app=<none|enabled|disabled>" (the process's TApplication window)
+//                   for each message box it shows, closes the box and waits for it to go; then
+//                   "ended <0|1>"
 //   cpu:<ms>:<pid>[,<pid>...]  processor time of each process's threads over <ms> of wall time
 //   version:<file>  the file's version resource as GetFileVersionInfoA reads it: "version
 //                   file=<a.b.c.d> product=<a.b.c.d>" then "<name>=<hex value>" per string
@@ -169,17 +171,54 @@ static BOOL CALLBACK CollectBox(HWND window, LPARAM param) {
   return TRUE;
 }
 
+typedef struct {
+  HWND icon;          // the icon control, when it holds an icon
+  char buttons[256];  // "<id>:<hex text>" per button, comma-separated
+} BoxParts;
+
 // A box without an icon may still hold an empty icon control.
-static BOOL CALLBACK FindIcon(HWND child, LPARAM found) {
-  char name[16];
+static BOOL CALLBACK FindParts(HWND child, LPARAM param) {
+  BoxParts* parts = (BoxParts*)param;
+  char name[16], text[64] = "";
   DWORD_PTR icon = 0;
-  if (GetClassNameA(child, name, sizeof name) && _stricmp(name, "Static") == 0 &&
+  if (!GetClassNameA(child, name, sizeof name)) return TRUE;
+  if (_stricmp(name, "Static") == 0 &&
       (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
-      SendMessageTimeoutA(child, STM_GETICON, 0, 0, SMTO_NORMAL, 5000, &icon) && icon) {
-    *(BOOL*)found = TRUE;
-    return FALSE;
+      SendMessageTimeoutA(child, STM_GETICON, 0, 0, SMTO_NORMAL, 5000, &icon) && icon)
+    parts->icon = child;
+  if (_stricmp(name, "Button") == 0 && IsWindowVisible(child)) {
+    char* out = parts->buttons + strlen(parts->buttons);
+    GetWindowTextA(child, text, sizeof text);
+    out += sprintf(out, "%s%d:", parts->buttons[0] ? "," : "", GetDlgCtrlID(child));
+    for (const unsigned char* p = (const unsigned char*)text; *p; ++p)
+      out += sprintf(out, "%02x", *p);
   }
   return TRUE;
+}
+
+// Which icon a box shows, read off the screen: icon handles belong to the process that loaded
+// them, but the pixels are there for anyone. The stop icon is the one that is mostly red.
+static const char* IconKind(HWND control) {
+  if (!control) return "none";
+  RECT rect;
+  GetWindowRect(control, &rect);
+  HDC screen = GetDC(NULL);
+  int red = 0, coloured = 0;
+  // A box that has just appeared may not be painted yet.
+  for (int tries = 0; coloured == 0 && tries < 20; ++tries) {
+    if (tries) Sleep(50);
+    for (int y = rect.top; y < rect.bottom; ++y) {
+      for (int x = rect.left; x < rect.right; ++x) {
+        COLORREF pixel = GetPixel(screen, x, y);
+        int r = GetRValue(pixel), g = GetGValue(pixel), b = GetBValue(pixel);
+        if (abs(r - g) + abs(g - b) + abs(b - r) < 60) continue;  // grey, white, black
+        ++coloured;
+        red += r > 2 * g && r > 2 * b;
+      }
+    }
+  }
+  ReleaseDC(NULL, screen);
+  return coloured == 0 ? "blank" : 2 * red > coloured ? "stop" : "other";
 }
 
 static void PrintHexField(const char* label, const char* text) {
@@ -187,18 +226,25 @@ static void PrintHexField(const char* label, const char* text) {
   for (const unsigned char* p = (const unsigned char*)text; *p; ++p) printf("%02x", *p);
 }
 
-static void PrintBox(HWND box) {
+// The process's hidden window, as the box leaves it: disabled under a task-modal or owned box.
+static const char* ApplicationWindowState(DWORD pid) {
+  Search search = Find(pid, "TApplication");
+  return !search.found ? "none" : IsWindowEnabled(search.found) ? "enabled" : "disabled";
+}
+
+static void PrintBox(HWND box, DWORD pid) {
   HWND owner = GetWindow(box, GW_OWNER);
   char title[256] = "", text[2048] = "", owner_class[256] = "-";
-  BOOL icon = FALSE;
+  BoxParts parts = {NULL, ""};
   GetWindowTextA(box, title, sizeof title);
   GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
   if (owner) GetClassNameA(owner, owner_class, sizeof owner_class);
-  EnumChildWindows(box, FindIcon, (LPARAM)&icon);
+  EnumChildWindows(box, FindParts, (LPARAM)&parts);
   printf("box");
   PrintHexField("title", title);
   PrintHexField("text", text);
-  printf(" owner=%s icon=%d\n", owner_class, icon);
+  printf(" owner=%s icon=%s buttons=%s app=%s\n", owner_class, IconKind(parts.icon),
+         parts.buttons[0] ? parts.buttons : "-", ApplicationWindowState(pid));
 }
 
 // One pass over the whole run, so a box shown after another one is seen too.
@@ -209,7 +255,7 @@ static void CloseBoxesUntilEnd(DWORD pid, DWORD ms) {
     Boxes boxes = {pid, {NULL}, 0};
     EnumWindows(CollectBox, (LPARAM)&boxes);
     for (int i = 0; i < boxes.count; ++i) {
-      PrintBox(boxes.found[i]);
+      PrintBox(boxes.found[i], pid);
       PostMessageA(boxes.found[i], WM_COMMAND, IDOK, 0);
       for (int gone = 0; IsWindow(boxes.found[i]) && gone < 5000; gone += 20) Sleep(20);
     }

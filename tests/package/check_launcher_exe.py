@@ -13,149 +13,17 @@ import sys
 import tempfile
 import xml.etree.ElementTree as ElementTree
 
+from pe_image import LOAD_CONFIG, RELOCATIONS, RT_MANIFEST, RT_VERSION, PeImage
+from redistributable import DISPLAY_NAME
+
 MAX_SIZE = 110 * 1024
 ALLOWED_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "shell32.dll", "msvcrt.dll"}
 RELOCS_STRIPPED = 0x1
 DYNAMIC_BASE, NX_COMPAT, NO_SEH, TERMINAL_SERVER_AWARE = 0x40, 0x100, 0x400, 0x8000
 GUI_SUBSYSTEM = 2
 CODE, EXECUTE, WRITE = 0x20, 0x20000000, 0x80000000
-RELOCATIONS, LOAD_CONFIG = 5, 10
-RT_STRING, RT_VERSION, RT_MANIFEST = 6, 16, 24
 ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
 WINDOWS_SETTINGS = "{http://schemas.microsoft.com/SMI/2005/WindowsSettings}"
-
-
-class PeFile:
-    def __init__(self, data):
-        self.data = data
-        pe = struct.unpack_from("<I", data, 0x3C)[0]
-        if data[pe:pe + 4] != b"PE\0\0":
-            raise ValueError("not a PE file")
-        count, self.timestamp = struct.unpack_from("<HI", data, pe + 6)
-        optional_size, self.characteristics = struct.unpack_from("<HH", data, pe + 20)
-        optional = pe + 24
-        self.image_base = struct.unpack_from("<I", data, optional + 28)[0]
-        self.os_version = struct.unpack_from("<HH", data, optional + 40)
-        self.subsystem_version = struct.unpack_from("<HH", data, optional + 48)
-        self.subsystem, self.dll_characteristics = struct.unpack_from("<HH", data, optional + 68)
-        directories = struct.unpack_from("<I", data, optional + 92)[0]
-        self.directories = [struct.unpack_from("<II", data, optional + 96 + 8 * i)
-                            for i in range(directories)]
-        headers = optional + optional_size
-        self.sections = [struct.unpack_from("<8xIIII", data, headers + 40 * i)
-                         for i in range(count)]
-        self.section_headers = headers
-        self.section_flags = [struct.unpack_from("<I", data, headers + 40 * i + 36)[0]
-                              for i in range(count)]
-
-    def offset(self, rva):
-        for virtual_size, address, raw_size, raw_offset in self.sections:
-            if address <= rva < address + max(virtual_size, raw_size):
-                return raw_offset + rva - address
-        raise ValueError(f"rva {rva:#x} in no section")
-
-    def c_string(self, rva):
-        start = self.offset(rva)
-        return self.data[start:self.data.index(b"\0", start)].decode("ascii")
-
-    def imports(self):
-        """{DLL: [imported function names]}"""
-        rva, _ = self.directories[1]
-        found, at = {}, self.offset(rva)
-        while any(self.data[at:at + 20]):
-            lookup, _, _, name, thunks = struct.unpack_from("<5I", self.data, at)
-            entry, functions = self.offset(lookup or thunks), []
-            while entry_rva := struct.unpack_from("<I", self.data, entry)[0]:
-                if not entry_rva & 0x80000000:  # by name, not by ordinal
-                    functions.append(self.c_string(entry_rva + 2))
-                entry += 4
-            found[self.c_string(name)] = functions
-            at += 20
-        return found
-
-    def relocations(self):
-        """RVAs of the 32-bit addresses that the loader adjusts."""
-        rva, size = self.directories[RELOCATIONS] if len(self.directories) > RELOCATIONS else (0, 0)
-        found, at = [], self.offset(rva) if size else 0
-        while size and at < self.offset(rva) + size:
-            page, block = struct.unpack_from("<II", self.data, at)
-            for i in range(8, block, 2):
-                entry = struct.unpack_from("<H", self.data, at + i)[0]
-                if entry >> 12 == 3:  # IMAGE_REL_BASED_HIGHLOW
-                    found.append(page + (entry & 0xFFF))
-            at += block or size
-        return found
-
-    def calls_to(self, address):
-        """How many direct calls (E8 rel32) in code sections go to this address."""
-        found = 0
-        for (size, start, _, raw), flags in zip(self.sections, self.section_flags):
-            if flags & CODE:
-                code = self.data[raw:raw + size]
-                found += sum(1 for at in range(len(code) - 4) if code[at] == 0xE8
-                             and self.image_base + start + at + 5
-                             + struct.unpack_from("<i", code, at + 1)[0] == address)
-        return found
-
-    def resources(self):
-        """{(type, id): (file offset, size)}, first language of each."""
-        base = self.offset(self.directories[2][0])
-
-        def entries(directory):
-            named, numbered = struct.unpack_from("<HH", self.data, base + directory + 12)
-            for i in range(named + numbered):
-                key, target = struct.unpack_from("<II", self.data, base + directory + 16 + 8 * i)
-                yield key, target
-
-        found = {}
-        for kind, kinds in entries(0):
-            for name, names in entries(kinds & 0x7FFFFFFF):
-                _, language = next(entries(names & 0x7FFFFFFF))
-                rva, size = struct.unpack_from("<II", self.data, base + language)
-                found[(kind, name)] = (self.offset(rva), size)
-        return found
-
-    def resource(self, kind, name):
-        at, size = self.resources().get((kind, name), (0, 0))
-        return self.data[at:at + size]
-
-
-def string_resource(pe, string_id):
-    block = pe.resource(RT_STRING, string_id // 16 + 1)
-    at = 0
-    for index in range(16):
-        length = struct.unpack_from("<H", block, at)[0]
-        text = block[at + 2:at + 2 + 2 * length].decode("utf-16-le")
-        if index == string_id % 16:
-            return text
-        at += 2 + 2 * length
-    return None
-
-
-def version_info(block):
-    """The version resource's fixed (file, product) versions and its strings, each string with
-    the NULs it holds: {key: text}."""
-    def node(at):
-        length, value_length, is_text = struct.unpack_from("<HHH", block, at)
-        key_end = at + 6
-        while block[key_end:key_end + 2] != b"\0\0":
-            key_end += 2
-        value = (key_end + 2 + 3) & ~3
-        value_end = value + value_length * (2 if is_text else 1)
-        children, child = [], (value_end + 3) & ~3
-        while child < at + length:
-            children.append(node(child))
-            child = (child + children[-1][3] + 3) & ~3
-        return block[at + 6:key_end].decode("utf-16-le"), block[value:value_end], children, length
-
-    _, fixed, children, _ = node(0)
-    ms_file, ls_file, ms_product, ls_product = struct.unpack_from("<4I", fixed, 8)
-    dotted = [f"{ms >> 16}.{ms & 0xFFFF}.{ls >> 16}.{ls & 0xFFFF}"
-              for ms, ls in ((ms_file, ls_file), (ms_product, ls_product))]
-    strings = {key: value.decode("utf-16-le")
-               for name, _, tables, _ in children if name == "StringFileInfo"
-               for _, _, entries, _ in tables for key, value, _, _ in entries}
-    return tuple(dotted), strings
 
 
 def manifest_facts(manifest):
@@ -180,14 +48,14 @@ def failure_routine_from_map(path):
 
 def checks(data, expected, link_map=None):
     """[(name, passed)] for one launcher.exe; `expected` holds version, company and copyright."""
-    pe = PeFile(data)
+    pe = PeImage(data)
     imports = pe.imports()
     functions = [name for names in imports.values() for name in names]
     try:
         levels, assembly_version, dpi = manifest_facts(pe.resource(RT_MANIFEST, 1))
     except ElementTree.ParseError:
         levels, assembly_version, dpi = None, None, None
-    versions, strings = version_info(pe.resource(RT_VERSION, 1))
+    versions, strings = pe.version_info()
     version = expected["version"]
     found = [
         (f"size <= {MAX_SIZE}: {len(data)} bytes", len(data) <= MAX_SIZE),
@@ -224,15 +92,15 @@ def checks(data, expected, link_map=None):
          strings.get("FileVersion") == strings.get("ProductVersion") == version + "\0"
          and strings.get("CompanyName") == expected["company"] + "\0"
          and strings.get("LegalCopyright") == expected["copyright"] + "\0"
-         and "14.34.31931" in strings.get("FileDescription", "")
+         and DISPLAY_NAME.rsplit(" ", 1)[1] in strings.get("FileDescription", "")
          and strings.get("OriginalFilename") == "launcher.exe\0"),
         ("every version string ends in exactly one NUL",
          bool(strings) and all(value.index("\0") == len(value) - 1
                                for value in strings.values() if "\0" in value)
          and all(value.endswith("\0") for value in strings.values())),
         ("texts decoded from Windows-1252",
-         string_resource(pe, 101) == "Echec à l'obtention des données pour '%s'"
-         and string_resource(pe, 100) == "Erreur lors de l'installation : "),
+         pe.string_resource(101) == "Echec à l'obtention des données pour '%s'"
+         and pe.string_resource(100) == "Erreur lors de l'installation : "),
     ]
     if link_map:
         failure, runtime_linked = failure_routine_from_map(link_map)
@@ -264,13 +132,12 @@ def set_field(offset_of, fmt, change):
 
 
 def optional_header(field):
-    return lambda data, pe: struct.unpack_from("<I", data, 0x3C)[0] + 24 + field
+    return lambda data, pe: pe.optional_header + field
 
 
 def strip_relocations(data, pe):
-    header = struct.unpack_from("<I", data, 0x3C)[0]
-    struct.pack_into("<H", data, header + 22, pe.characteristics | RELOCS_STRIPPED)
-    struct.pack_into("<II", data, header + 24 + 96 + 8 * RELOCATIONS, 0, 0)
+    struct.pack_into("<H", data, pe.optional_header - 2, pe.characteristics | RELOCS_STRIPPED)
+    struct.pack_into("<II", data, pe.optional_header + 96 + 8 * RELOCATIONS, 0, 0)
 
 
 def comment_out_execution_level(data, pe):
@@ -285,14 +152,14 @@ def comment_out_execution_level(data, pe):
 def double_a_nul(data, pe):
     """LegalCopyright's last character becomes a second NUL."""
     at, size = pe.resources()[(RT_VERSION, 1)]
-    text = version_info(pe.resource(RT_VERSION, 1))[1]["LegalCopyright"].encode("utf-16-le")
+    text = pe.version_info()[1]["LegalCopyright"].encode("utf-16-le")
     value = data.index(text, data.index("LegalCopyright".encode("utf-16-le"), at, at + size))
     data[value + len(text) - 4:value + len(text) - 2] = b"\0\0"
 
 
 def load_config(data, pe):
-    header = struct.unpack_from("<I", data, 0x3C)[0]
-    struct.pack_into("<II", data, header + 24 + 96 + 8 * LOAD_CONFIG, pe.sections[1][1], 0x48)
+    struct.pack_into("<II", data, pe.optional_header + 96 + 8 * LOAD_CONFIG, pe.sections[1][1],
+                     0x48)
 
 
 MUTATIONS = [
@@ -317,7 +184,7 @@ def self_test(data, expected, link_map):
     failed = 0
     for name, mutate, check_name in MUTATIONS:
         copy = bytearray(data)
-        mutate(copy, PeFile(data))
+        mutate(copy, PeImage(data))
         caught = [check for check, ok in checks(bytes(copy), expected) if not ok]
         ok = (any(check.startswith(check_name) for check in caught)
               and all(passed for check, passed in original.items() if check.startswith(check_name)))

@@ -16,6 +16,8 @@ import sys
 import tempfile
 import threading
 
+from pe_image import PeImage
+
 SIGN_VARIABLES = ("SIGN_PKCS12", "SIGN_PASSWORD_FILE", "SIGN_CERT", "SIGN_KEY",
                   "SIGN_TIMESTAMP_URL")
 
@@ -82,11 +84,7 @@ def digest(path):
 
 def security_directory(path):
     """(offset, size) of the certificate table, (0, 0) in an unsigned file."""
-    with open(path, "rb") as f:
-        data = f.read()
-    header = int.from_bytes(data[0x3C:0x40], "little")
-    at = header + 24 + 96 + 8 * 4
-    return int.from_bytes(data[at:at + 4], "little"), int.from_bytes(data[at + 4:at + 8], "little")
+    return PeImage.read(path).certificate_table()
 
 
 def main():

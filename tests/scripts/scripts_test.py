@@ -12,7 +12,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 SETUP = os.path.join(ROOT, "scripts", "setup.sh")
 WINE_ROAD = os.path.join(ROOT, "scripts", "wine_road.sh")
 EVERYTHING = ("make cmake g++ libgtest-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 wine "
-              "wine32:i386 xvfb python3 osslsigncode openssl")
+              "wine32:i386 wine64 xvfb python3 osslsigncode openssl")
 
 # apt-get's answers, as bookworm's apt prints them under LC_ALL=C.
 APT_OUTCOMES = {

@@ -1,6 +1,6 @@
-"""A throwaway 32-bit Wine prefix on a private Xvfb display, and the helper programs that prepare
-the registry, run launcher.exe under a debugger and act on its window. Shared by the end-to-end
-tests and the demo. Standard library only."""
+"""A throwaway Wine prefix, 32-bit or 64-bit Windows, on a private Xvfb display, and the helper
+programs that prepare the registry, run launcher.exe under a debugger and act on its window.
+Shared by the end-to-end tests, the benchmark and the demo. Standard library only."""
 
 import os
 import queue
@@ -12,12 +12,14 @@ import sys
 import tempfile
 import threading
 import time
+from collections import namedtuple
+
+from redistributable import INSTALLER
 
 WOW_UNINSTALL = r"SOFTWARE\WOW6432Node\Microsoft\Windows\CurrentVersion\Uninstall"
 NATIVE_UNINSTALL = r"SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall"
 REG_NONE, REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_MULTI_SZ = 0, 1, 2, 3, 4, 7
-
-SIGN_SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "sign_installers.py")
+AEDEBUG = r"Software\Microsoft\Windows NT\CurrentVersion\AeDebug"
 
 SCREEN = (1025, 771)  # odd sizes, so that halving them has to round
 
@@ -34,15 +36,29 @@ class LabError(Exception):
     pass
 
 
+class Utf16(bytes):
+    """Value data stored exactly as given, through the wide call: `Utf16.of(text)` is a text
+    without the NUL that the ANSI call would add."""
+
+    @classmethod
+    def of(cls, text):
+        return cls(text.encode("utf-16-le") if isinstance(text, str) else
+                   text.decode("latin-1").encode("utf-16-le"))
+
+
 def sz(text):
     """REG_SZ data as Windows stores it: the bytes and one terminating NUL."""
     return (text.encode("ascii") if isinstance(text, str) else text) + b"\0"
 
 
 class Lab:
-    """Owns an Xvfb server, a Wine prefix and its persistent wineserver; `close` removes all."""
+    """Owns an Xvfb server, a Wine prefix of either Windows kind, its persistent wineserver and a
+    process that holds the desktop; `close` (or leaving the `with` block) removes all."""
 
-    def __init__(self, helpers_dir, log=None):
+    def __init__(self, helpers_dir, windows=32, log=None):
+        if windows not in (32, 64):
+            raise LabError(f"no {windows}-bit Windows prefix")
+        self.windows = windows
         self.helpers_dir = os.path.abspath(helpers_dir)
         self.signed_dir = os.path.join(self.helpers_dir, "signed")
         for path in [self.helper(name) for name in ("dbgrun", "regtool", "winpoke", "rootstore")] + [
@@ -59,24 +75,9 @@ class Lab:
         return os.path.join(self.helpers_dir, name + ".exe")
 
     def installer(self, kind="microsoft", program="stub_installer"):
-        """A program as sign_installers.py made it: "microsoft" (signed as Microsoft's installer
-        is), "unsigned", "other-signer" or "altered"."""
+        """A program as the build signed it (sign_installers.py): "microsoft" (signed as
+        Microsoft's installer is), "unsigned", "other-signer" or "altered"."""
         return os.path.join(self.signed_dir, f"{program}.{kind}.exe")
-
-    def sign(self, program):
-        """Signs another program of the host's as the stub is, under the root this lab trusts;
-        returns the Microsoft-signed copy."""
-        subprocess.run([sys.executable, SIGN_SCRIPT, program, "--into", self.signed_dir],
-                       check=True, capture_output=True)
-        return self.installer(program=os.path.splitext(os.path.basename(program))[0])
-
-    def trust_root(self):
-        """Puts the throwaway root that signed the installers into the machine's Root store, as
-        Microsoft's root is on Windows."""
-        root = "Z:" + os.path.join(self.signed_dir, "root.der").replace("/", "\\")
-        out = self.wine([self.helper("rootstore"), root]).stdout.decode("latin-1").split()
-        if out[:1] != ["trusted"]:
-            raise LabError(f"the test root could not be trusted: {out}")
 
     def __enter__(self):
         try:
@@ -95,7 +96,7 @@ class Lab:
         env = {k: v for k, v in os.environ.items() if not k.startswith(("STUB_", "WINE"))}
         env.update(
             WINEPREFIX=os.path.join(self.root, "prefix"),
-            WINEARCH="win32",
+            WINEARCH="win32" if self.windows == 32 else "win64",
             WINEDEBUG="-all",
             # No Mono or Gecko install prompts in a fresh prefix.
             WINEDLLOVERRIDES="mscoree,mshtml=",
@@ -109,21 +110,40 @@ class Lab:
         subprocess.run(["wineserver", "-p"], env=env, check=True, timeout=limit(30))
         subprocess.run(["wineboot", "-i"], env=env, check=True, timeout=limit(180),
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        # A crash must end the process, not start winedbg and hang.
-        self.registry([
-            ("delval", r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug", "Debugger"),
-            ("set", r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug", "Auto",
-             REG_SZ, sz("0")),
+        # A crash must end the process, not start winedbg and hang; on 64-bit Windows a 32-bit
+        # program reads the redirected AeDebug key, so both views say so.
+        views = ("HKLM", "HKLM32") if self.windows == 64 else ("HKLM",)
+        no_debugger = [op for view in views for op in (
+            ("delval", f"{view}\\{AEDEBUG}", "Debugger"),
+            ("set", f"{view}\\{AEDEBUG}", "Auto", REG_SZ, sz("0")))]
+        self.registry(no_debugger + [
             ("set", r"HKCU\Software\Wine\WineDbg", "ShowCrashDialog", REG_DWORD,
              (0).to_bytes(4, "little")),
             # Xvfb runs no window manager: a managed window would wait 2 s for one to confirm
             # each box's closing.
             ("set", r"HKCU\Software\Wine\X11 Driver", "Managed", REG_SZ, sz("N")),
         ])
-        self.trust_root()
+        self._trust_root()
+        self._hold_desktop()
+        self.log(f"{self.windows}-bit Windows prefix ready in {time.monotonic() - started:.1f} s "
+                 f"on display :{display}")
+
+    def _trust_root(self):
+        """Puts the throwaway root that signed the installers into the machine's Root store, as
+        Microsoft's root is on Windows."""
+        root = "Z:" + os.path.join(self.signed_dir, "root.der").replace("/", "\\")
+        out = self.wine([self.helper("rootstore"), root]).stdout.decode("latin-1").split()
+        if out[:1] != ["trusted"]:
+            raise LabError(f"the test root could not be trusted: {out}")
+
+    def _hold_desktop(self):
+        """Keeps one process on the desktop for the lab's life. Wine closes the desktop soon after
+        its last process leaves, and the next program that makes a window then waits 10 s for a
+        new one, as RpcSs never starts in these prefixes."""
+        self.keeper = subprocess.Popen(["wine", "cmd", "/k"], env=self.env, stdin=subprocess.PIPE,
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         # The first program that touches the desktop starts it, which takes seconds.
         self.poke(0, "dismiss")
-        self.log(f"wine prefix ready in {time.monotonic() - started:.1f} s on display :{display}")
 
     def _start_xvfb(self):
         read_end, write_end = os.pipe()
@@ -148,13 +168,6 @@ class Lab:
             os.close(read_end)
             if write_end is not None:
                 os.close(write_end)
-
-    def hold_desktop(self):
-        """Keeps one process on the desktop for the session. Wine closes the desktop soon after
-        its last process leaves, and the next program that makes a window then waits 10 s for a
-        new one, as RpcSs never starts in these prefixes."""
-        self.keeper = subprocess.Popen(["wine", "cmd", "/k"], env=self.env, stdin=subprocess.PIPE,
-                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def close(self):
         if self.env:
@@ -199,6 +212,60 @@ class Lab:
         link = os.path.join(self.env["WINEPREFIX"], "dosdevices", letter.lower() + ":")
         os.symlink(unix_dir, link)
 
+    @property
+    def program_files(self):
+        """The folder where 32-bit programs are installed."""
+        return os.path.join(self.drive_c, "Program Files" + (" (x86)" if self.windows == 64 else ""))
+
+    # Uninstall entries
+
+    def writer_key(self):
+        """The uninstall key as a 32-bit installer writes it. On 64-bit Windows that is the
+        ordinary path, which redirection turns into the WOW6432Node one; in a 32-bit prefix
+        WOW6432Node is an ordinary key, written as such."""
+        return "HKLM32\\" + NATIVE_UNINSTALL if self.windows == 64 else "HKLM\\" + WOW_UNINSTALL
+
+    def uninstall(self, redirected=(), native=(), wow_key=True, env=None, encoding="utf-8"):
+        """Leaves exactly these uninstall entries, each (sub-key, type, data), a type of None
+        making an entry without DisplayName: `redirected` as a 32-bit installer writes them,
+        `native` in the 64-bit view (the only one a 32-bit Windows has). Clears only the two
+        Uninstall keys. Without `wow_key` the machine is a 32-bit Windows, which only a 32-bit
+        prefix can stand for. `env` and `encoding` as for `registry`."""
+        ops = [("delkey", "HKLM\\" + WOW_UNINSTALL), ("delkey", "HKLM\\" + NATIVE_UNINSTALL),
+               ("mkkey", "HKLM\\" + NATIVE_UNINSTALL)]
+        if wow_key:
+            ops.append(("mkkey", "HKLM\\" + WOW_UNINSTALL))
+        elif self.windows == 64:
+            raise LabError("a 64-bit prefix cannot stand for a 32-bit Windows")
+        else:
+            ops.append(("delkey", r"HKLM\SOFTWARE\WOW6432Node"))
+        for base, entries in ((self.writer_key(), redirected), ("HKLM\\" + NATIVE_UNINSTALL, native)):
+            for name, value_type, data in entries:
+                key = f"{base}\\{name}"
+                ops.append(("mkkey", key))
+                if value_type is not None:
+                    ops.append(("set", key, "DisplayName", value_type, data))
+        self.registry(ops, env=env, encoding=encoding)
+
+    def uninstall_listing(self, env=None, encoding="utf-8"):
+        """The sub-keys of the uninstall key the launcher reads, in enumeration order."""
+        return [line[4:] for line in self.registry([("list", "HKLM\\" + WOW_UNINSTALL)], env=env,
+                                                   encoding=encoding) if line.startswith("key ")]
+
+    def display_name(self, entry):
+        """An entry's DisplayName as the ANSI calls read it, and the size stored in the registry
+        (UTF-16, for a text written through the ANSI calls): (bytes, size), or None when the
+        entry or the value does not exist."""
+        try:
+            lines = self.registry([("list", f"HKLM\\{WOW_UNINSTALL}\\{entry}")])
+        except LabError:
+            return None
+        for line in lines:
+            fields = line.split(" ")
+            if fields[:2] == ["value", "DisplayName"]:
+                return bytes.fromhex(fields[3]), int(fields[4])
+        return None
+
     def unix_locale(self, name):
         """Variables that give a Wine process the locale `name` (its code pages included). Wine
         takes the locale from LC_ALL's name but decodes Unix file names in the character set
@@ -239,6 +306,31 @@ class Lab:
             raise LabError(f"regtool failed: {out}")
         return out[:-1]
 
+    def server_seconds(self):
+        """Processor time the prefix's wineserver has used so far: work that the programs cause
+        there is not counted in their own threads."""
+        ticks, prefix = 0, f"WINEPREFIX={self.env['WINEPREFIX']}".encode()
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open(f"/proc/{pid}/comm") as f:
+                    if not f.read().startswith("wineserver"):
+                        continue
+                with open(f"/proc/{pid}/environ", "rb") as f:
+                    if prefix not in f.read().split(b"\0"):
+                        continue
+                with open(f"/proc/{pid}/stat") as f:
+                    fields = f.read().rsplit(")", 1)[1].split()
+                ticks += int(fields[11]) + int(fields[12])  # utime, stime
+            except OSError:
+                continue
+        return ticks / os.sysconf("SC_CLK_TCK")
+
+    def code_page(self, env=None):
+        """The ANSI code page that a program started with these added variables runs in."""
+        result = self.wine([self.helper("regtool")], input=b"", env=dict(self.env, **(env or {})))
+        fields = result.stdout.decode("latin-1").split()
+        return int(fields[2]) if fields[:1] == ["ok"] and len(fields) > 2 else None
+
     def poke(self, pid, *actions, timeout=60):
         result = self.wine([self.helper("winpoke"), str(pid)] + list(actions), timeout=timeout)
         out = result.stdout.decode("latin-1").splitlines()
@@ -264,6 +356,8 @@ def regtool_input(ops, encoding="utf-8"):
     for op in ops:
         fields = list(op)
         if fields[0] == "set":
+            if isinstance(fields[4], Utf16):
+                fields[0] = "setw"
             fields[3] = str(fields[3])
             fields[4] = fields[4].hex()
         lines.append("\t".join(fields))
@@ -271,13 +365,16 @@ def regtool_input(ops, encoding="utf-8"):
 
 
 class DebugRun:
-    """A program running under dbgrun: its pid, its debugger-output lines and its exit code."""
+    """A program running under dbgrun: its pid, its debugger-output lines, its exit code and when
+    its end was seen, on the clock the stub installer stamps its own end with."""
 
     def __init__(self, command, env):
         self.events = queue.Queue()
         self.debug_lines = []
         self.exceptions = []  # (code, first chance)
         self.exit_code = None
+        self.exit_stamp = None
+        self.frequency = None
         self.pid = None
         self.process = subprocess.Popen(["wine"] + command, env=env, stdout=subprocess.PIPE,
                                         stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
@@ -291,7 +388,7 @@ class DebugRun:
     def _handle(self, event):
         kind = event[0]
         if kind == "started":
-            self.pid = int(event[1])
+            self.pid, self.frequency = int(event[1]), int(event[3])
         elif kind == "ods":
             self.debug_lines.append(bytes.fromhex(event[1]) if len(event) > 1 else b"")
         elif kind == "odsw":
@@ -299,7 +396,7 @@ class DebugRun:
         elif kind == "exception":
             self.exceptions.append((int(event[1], 16), event[2] == "1"))
         elif kind == "exit":
-            self.exit_code = int(event[1])
+            self.exit_code, self.exit_stamp = int(event[1]), int(event[2])
         elif kind == "error":
             raise LabError("dbgrun: " + " ".join(event[1:]))
 
@@ -327,6 +424,10 @@ class DebugRun:
         self._pump(lambda: self.exit_code is not None, timeout)
         return self.exit_code
 
+    def seconds_after(self, stamp):
+        """How long after a stub's stamped end this program's end was seen."""
+        return (self.exit_stamp - stamp) / self.frequency
+
     def kill(self):
         if self.process.poll() is None:
             self.process.kill()
@@ -343,12 +444,16 @@ class DebugRun:
                 self.kill()
 
 
+Start = namedtuple("Start", "pid path command_line show")
+
+
 class StubLog:
     """The records that stub installers appended to one log file."""
 
     def __init__(self, path):
-        self.starts = []  # (pid, module path bytes, command line bytes)
+        self.starts = []  # Start records: path and command line in UTF-8 bytes
         self.ends = {}  # pid -> exit code
+        self.end_stamps = {}  # pid -> performance counter at the end
         if not os.path.exists(path):
             return
         with open(path, "rb") as f:
@@ -356,10 +461,74 @@ class StubLog:
         for line in lines[:-1]:  # the last one is empty, or a record still being written
             fields = line.split(" ")
             if fields[0] == "start":
-                self.starts.append((int(fields[1]), bytes.fromhex(fields[2]),
-                                    bytes.fromhex(fields[3])))
+                self.starts.append(Start(int(fields[1]), bytes.fromhex(fields[2]),
+                                         bytes.fromhex(fields[3]), int(fields[4])))
             elif fields[0] == "end":
                 self.ends[int(fields[1])] = int(fields[2])
+                self.end_stamps[int(fields[1])] = int(fields[3])
+
+
+class Case:
+    """One scenario's fresh folder in a lab: the launcher and, unless `installer` is None, the
+    stub beside it as the build signed it (`installer` names the form), plus a Microsoft-signed
+    decoy in the working folder the launcher is started from, so that a launcher that looked
+    there would be caught. A context manager: leaving it stops the stub and ends whatever the
+    case started."""
+
+    def __init__(self, lab, program, slug, exe_name="launcher.exe", folder=None,
+                 installer="microsoft"):
+        """`folder`: the launcher's folder, under the lab's case folder or absolute."""
+        self.lab = lab
+        self.dir = os.path.join(lab.drive_c, "cases", folder or slug)  # folder may be absolute
+        self.cwd = os.path.join(lab.drive_c, "cases", slug + "-cwd")
+        logs = os.path.join(lab.drive_c, "case-logs")
+        for d in (self.dir, self.cwd, logs):
+            os.makedirs(d, exist_ok=True)
+        self.program = program
+        shutil.copy(program, os.path.join(self.dir, exe_name))
+        if installer:
+            shutil.copy(lab.installer(installer), os.path.join(self.dir, INSTALLER))
+        shutil.copy(lab.installer(), os.path.join(self.cwd, INSTALLER))
+        self.exe = lab.win_path(os.path.join(self.dir, exe_name))
+        self.log_path = os.path.join(logs, slug + ".log")
+        self.stop_path = os.path.join(logs, slug + ".stop")
+        self.runs = []
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def installer_path(self):
+        """In UTF-8, as the stub logs its path whatever the code page."""
+        return (self.exe[: self.exe.rindex("\\") + 1] + INSTALLER).encode("utf-8")
+
+    def start(self, exit_code=0, wait=False, args=None, debug=True, **extra):
+        """Starts the launcher; the stub it starts ends with `exit_code`, or once told to when
+        `wait` is set. `extra` adds variables, which the stub inherits too."""
+        env = {"STUB_LOG": self.lab.win_path(self.log_path), "STUB_EXIT": str(exit_code)}
+        if wait:
+            env["STUB_STOP_FILE"] = self.lab.win_path(self.stop_path)
+        env.update(extra)
+        run = self.lab.launch(self.exe, cwd=self.lab.win_path(self.cwd), args=args, env=env,
+                              debug=debug)
+        self.runs.append(run)
+        run.started()
+        return run
+
+    def stub(self):
+        return StubLog(self.log_path)
+
+    def stop_installer(self):
+        open(self.stop_path, "w").close()
+
+    def close(self):
+        self.stop_installer()  # no stub outlives its scenario
+        for run in self.runs:
+            if run.wait(0) is None and run.pid is not None:  # ending dbgrun ends only a debuggee
+                self.lab.wine(["taskkill", "/F", "/PID", str(run.pid)])
+            run.finish()
 
 
 def wait_for(predicate, timeout, step=0.05):

@@ -1,0 +1,6 @@
+"""The runtime the launcher makes sure of, as the tests, the demo and the benchmark spell it: once,
+here, and never taken from the product's own constant, so that a wrong constant there shows."""
+
+DISPLAY_NAME = "Microsoft Visual C++ 2015-2022 Redistributable (x86) - 14.34.31931"
+INSTALLER = "vc_redist.x86.exe"
+PARAMETERS = "/install /passive /norestart"
