@@ -130,29 +130,19 @@ def paired_ratios(runs, label, other):
     return [mine[k] / theirs[k] for k in sorted(mine) if k in theirs]
 
 
-class InstallerLog:
-    """The records that bench installers appended to one file."""
+def new_start(stub_log, seen):
+    """The pid of an installer that started and is not in `seen`, or None."""
+    return next((start.pid for start in StubLog(stub_log).starts if start.pid not in seen), None)
 
-    def __init__(self, path):
-        self.path = path
 
-    def records(self):
-        """(kind, pid) -> performance counter."""
-        if not os.path.exists(self.path):
-            return {}
-        with open(self.path) as f:
-            lines = f.read().split("\n")[:-1]
-        return {(k, int(p)): int(c) for k, p, c in (line.split() for line in lines)}
-
-    def new_start(self, seen):
-        """The pid of an installer that started and is not in `seen`, or None."""
-        fresh = [pid for kind, pid in self.records() if kind == "start" and pid not in seen]
-        return fresh[0] if fresh else None
+def expect_no_installer(stub_log):
+    if StubLog(stub_log).starts:
+        raise BenchError("the launcher started the installer although the runtime was present")
 
 
 # The measurements
 
-def measure_present(lab, tools, app, rounds, installer_log):
+def measure_present(lab, tools, app, rounds, stub_log):
     """Already installed: the launcher against the empty program, and the empty program built to
     load the launcher's DLLs, then also to create a window, to show where start-up time goes.
     Returns the timed runs and those of a second pass that polls the peak working set."""
@@ -162,18 +152,17 @@ def measure_present(lab, tools, app, rounds, installer_log):
         for name in ("empty", "empty_imports", "empty_window")]
     passes = []
     for poll, count in ((False, rounds), (True, 5)):
-        starter = Starter(lab, tools, jobs, warmups=1, rounds=count, env={"BENCH_LOG": app["log"]},
+        starter = Starter(lab, tools, jobs, warmups=1, rounds=count, env={"STUB_LOG": app["log"]},
                           poll=poll)
         try:
             passes.append(starter.finish())
         finally:
             starter.kill()
-    if installer_log.records():
-        raise BenchError("the launcher started the installer although the runtime was present")
+    expect_no_installer(stub_log)
     return passes
 
 
-def measure_scan(lab, tools, app, rounds, installer_log):
+def measure_scan(lab, tools, app, rounds, stub_log):
     """3,000 entries with the match last: the launcher against reg.exe and the scanner."""
     entries = many_entries(ENTRIES) + [(MATCH_KEY, DISPLAY_NAME)]
     lab.uninstall(redirected=entries_of(entries))
@@ -190,23 +179,22 @@ def measure_scan(lab, tools, app, rounds, installer_log):
         ("launcher", app["dir"], app["exe"]),
         ("reg", None, f'{REG_EXE} query "HKLM\\{WOW_UNINSTALL}" /s'),
         ("scanner", None, lab.win_path(os.path.join(tools, "scanner.exe"))),
-    ], warmups=1, rounds=rounds, env={"BENCH_LOG": app["log"]})
+    ], warmups=1, rounds=rounds, env={"STUB_LOG": app["log"]})
     try:
         runs = starter.finish()
     finally:
         starter.kill()
-    if installer_log.records():
-        raise BenchError("the launcher started the installer although the runtime was present")
+    expect_no_installer(stub_log)
     return runs
 
 
-def measure_wait(lab, tools, app, rounds, installer_log):
+def measure_wait(lab, tools, app, rounds, stub_log):
     """The runtime missing: the installer sleeps; the time from the launcher's start to the
     installer's, the launcher's processor use meanwhile, and the time from the installer's exit
     to the launcher's."""
     lab.uninstall()
     starter = Starter(lab, tools, [("launcher", app["dir"], app["exe"])], warmups=1,
-                      rounds=rounds, env={"BENCH_LOG": app["log"], "BENCH_SLEEP_MS": str(SLEEP_MS)})
+                      rounds=rounds, env={"STUB_LOG": app["log"], "STUB_SLEEP_MS": str(SLEEP_MS)})
     samples = []  # dicts: round, installer, busy_ms, wall_ms, overlapped, latency_ms, start_ms
     seen = set()
     try:
@@ -214,7 +202,7 @@ def measure_wait(lab, tools, app, rounds, installer_log):
         for fields in starter.events():
             if fields[0] == "started":
                 current = dict(round=int(fields[2]))
-                installer = wait_for(lambda: installer_log.new_start(seen), 20, step=0.01)
+                installer = wait_for(lambda: new_start(stub_log, seen), 20, step=0.01)
                 if installer is None:
                     raise BenchError("the launcher did not start the installer")
                 seen.add(installer)
@@ -223,16 +211,17 @@ def measure_wait(lab, tools, app, rounds, installer_log):
                 current.update(busy_ms=float(info["busy_ms"]), wall_ms=float(info["wall_ms"]),
                                installer=installer,
                                # An exit already logged may fall inside the window.
-                               overlapped=("exit", installer) in installer_log.records())
+                               overlapped=installer in StubLog(stub_log).ends)
             elif fields[0] == "run" and current["round"] >= 0:
-                records = installer_log.records()
-                exited = records.get(("exit", current["installer"]))
+                stub = StubLog(stub_log)
+                exited = stub.end_stamps.get(current["installer"])
                 if exited is None:
                     raise BenchError("the installer did not log its exit")
                 latency = (starter.runs[-1]["after"] - exited) * 1000 / starter.frequency
                 # The presence check, the signature check and the shell's start of the installer.
-                current["start_ms"] = ((records[("start", current["installer"])] -
-                                        starter.runs[-1]["before"]) * 1000 / starter.frequency)
+                started = next(s.stamp for s in stub.starts if s.pid == current["installer"])
+                current["start_ms"] = ((started - starter.runs[-1]["before"]) * 1000 /
+                                       starter.frequency)
                 if latency < 0:
                     raise BenchError("the launcher ended before its installer: clocks disagree")
                 current["latency_ms"] = latency
@@ -459,23 +448,23 @@ def main():
             for name in TOOLS:
                 shutil.copy(os.path.join(built_tools, name + ".exe"), tools)
             shutil.copy(launcher, os.path.join(app_dir, "launcher.exe"))
-            # Signed as the Wine tests sign their stub: the launcher starts nothing else.
-            shutil.copy(lab.installer(program="bench_installer"), os.path.join(app_dir, INSTALLER))
+            # The Wine tests' stub, signed as Microsoft's installer is: the launcher starts nothing
+            # else.
+            shutil.copy(lab.installer(), os.path.join(app_dir, INSTALLER))
             log_path = os.path.join(root, "installer.log")
             app = dict(dir=lab.win_path(app_dir),
                        exe='"' + lab.win_path(os.path.join(app_dir, "launcher.exe")) + '"',
                        log=lab.win_path(log_path))
-            installer_log = InstallerLog(log_path)
 
             log("already installed: launcher and empty program")
-            present = measure_present(lab, tools, app, options.rounds * 2, installer_log)
+            present = measure_present(lab, tools, app, options.rounds * 2, log_path)
             log("CPU meter check on a spinning process")
             meter = meter_check(lab, root)
             log(f"waiting on a {SLEEP_MS / 1000:g} s installer")
-            wait = measure_wait(lab, tools, app, options.rounds, installer_log)
+            wait = measure_wait(lab, tools, app, options.rounds, log_path)
             os.remove(log_path)
             log(f"{ENTRIES} entries: launcher, reg query, scanner")
-            scan = measure_scan(lab, tools, app, options.rounds, installer_log)
+            scan = measure_scan(lab, tools, app, options.rounds, log_path)
         report(machine(), present, scan, wait, meter, sizes, load, started, options.windows)
     except (BenchError, LabError, OSError, subprocess.SubprocessError) as e:
         print(f"bench failed: {e}", file=sys.stderr)

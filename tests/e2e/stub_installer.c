@@ -1,10 +1,10 @@
 // Stands in for vc_redist.x86.exe. It records how it was started, then does what its environment
 // asks; children of the launcher inherit that environment, so the test decides each run's course.
 //   STUB_LOG           file to append "start <pid> <hex module path> <hex command line> <show
-//                      state>" and, on a normal end, "end <pid> <exit code> <performance
-//                      counter>" to; the path and the command line are read in UTF-16 and
-//                      written in UTF-8, whatever the code page; the counter is the clock the
-//                      debugger runner stamps the launcher's end with
+//                      state> <performance counter at entry>" and, on a normal end, "end <pid>
+//                      <exit code> <performance counter>" to; the path and the command line are
+//                      read in UTF-16 and written in UTF-8, whatever the code page; the counter
+//                      is the clock the debugger runner and the bench's starter stamp with
 //   STUB_INSTALL_KEY   HKLM sub-key to create, as a 32-bit installer does, with the value
 //                      DisplayName := STUB_INSTALL_NAME
 //   STUB_SLEEP_MS      time to wait before ending
@@ -76,6 +76,8 @@ static void Install(void) {
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR args, int show) {
   (void)instance, (void)previous, (void)args;
+  LARGE_INTEGER entered;
+  QueryPerformanceCounter(&entered);
   static char line[16 * 32768 + 64];
   static WCHAR module[32768];
   if (!GetModuleFileNameW(NULL, module, 32768)) module[0] = L'\0';
@@ -83,7 +85,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR args, int show)
   AppendHexUtf8(line, module);
   strcat(line, " ");
   AppendHexUtf8(line, GetCommandLineW());
-  sprintf(line + strlen(line), " %d\n", show);
+  sprintf(line + strlen(line), " %d %lld\n", show, entered.QuadPart);
   Record(line);
 
   Install();

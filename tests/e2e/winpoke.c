@@ -4,6 +4,8 @@
 //   quit-thread     PostThreadMessageA(window's thread, WM_QUIT)
 //   quit-window     PostMessageA(window, WM_QUIT)
 //   endsession:<w>  SendMessageTimeoutA(window, WM_ENDSESSION, w); prints whether it was answered
+//                   (these three, and the two below, end their line with "stamp=<performance
+//                   counter>" once posted or answered)
 //   queryend        SendMessageTimeoutA(window, WM_QUERYENDSESSION); prints the answer
 //   close           SendMessageTimeoutA(window, WM_CLOSE)
 //   exists          whether the window still exists
@@ -64,10 +66,18 @@ static HWND Window(DWORD pid) {
   return window_search.found;
 }
 
+// When a message was posted or answered, on the clock that the debugger runner stamps a program's
+// end with.
+static long long Stamp(void) {
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return now.QuadPart;
+}
+
 static void Send(HWND window, const char* label, UINT message, WPARAM wparam) {
   DWORD_PTR result = 0;
   LRESULT answered = SendMessageTimeoutA(window, message, wparam, 0, SMTO_NORMAL, 5000, &result);
-  printf("%s answered=%d result=%ld\n", label, answered != 0, (long)result);
+  printf("%s answered=%d result=%ld stamp=%lld\n", label, answered != 0, (long)result, Stamp());
 }
 
 static void Info(HWND window) {
@@ -309,9 +319,11 @@ int main(int argc, char** argv) {
       Info(Window(pid));
     } else if (strcmp(action, "quit-thread") == 0) {
       DWORD thread = GetWindowThreadProcessId(Window(pid), NULL);
-      printf("quit-thread posted=%d\n", PostThreadMessageA(thread, WM_QUIT, 0, 0) != 0);
+      BOOL posted = PostThreadMessageA(thread, WM_QUIT, 0, 0);
+      printf("quit-thread posted=%d stamp=%lld\n", posted != 0, Stamp());
     } else if (strcmp(action, "quit-window") == 0) {
-      printf("quit-window posted=%d\n", PostMessageA(Window(pid), WM_QUIT, 0, 0) != 0);
+      BOOL posted = PostMessageA(Window(pid), WM_QUIT, 0, 0);
+      printf("quit-window posted=%d stamp=%lld\n", posted != 0, Stamp());
     } else if (strncmp(action, "endsession:", 11) == 0) {
       Send(Window(pid), action, WM_ENDSESSION, strtoul(action + 11, NULL, 10));
     } else if (strcmp(action, "queryend") == 0) {

@@ -444,14 +444,14 @@ class DebugRun:
                 self.kill()
 
 
-Start = namedtuple("Start", "pid path command_line show")
+Start = namedtuple("Start", "pid path command_line show stamp")
 
 
 class StubLog:
     """The records that stub installers appended to one log file."""
 
     def __init__(self, path):
-        self.starts = []  # Start records: path and command line in UTF-8 bytes
+        self.starts = []  # Start records: path and command line in UTF-8 bytes, show state, stamp
         self.ends = {}  # pid -> exit code
         self.end_stamps = {}  # pid -> performance counter at the end
         if not os.path.exists(path):
@@ -462,7 +462,7 @@ class StubLog:
             fields = line.split(" ")
             if fields[0] == "start":
                 self.starts.append(Start(int(fields[1]), bytes.fromhex(fields[2]),
-                                         bytes.fromhex(fields[3]), int(fields[4])))
+                                         bytes.fromhex(fields[3]), int(fields[4]), int(fields[5])))
             elif fields[0] == "end":
                 self.ends[int(fields[1])] = int(fields[2])
                 self.end_stamps[int(fields[1])] = int(fields[3])
