@@ -234,24 +234,18 @@ def measure_wait(lab, tools, app, rounds, stub_log):
 def meter_check(lab, root):
     """The CPU meter read on a spinning process: a meter that always reads 0 would meet any
     target. Returns that process's share of one processor in percent."""
-    stop, stub_log = os.path.join(root, "spin.stop"), os.path.join(root, "spin.log")
-    env = dict(lab.env, STUB_SPIN="1", STUB_STOP_FILE=lab.win_path(stop),
-               STUB_LOG=lab.win_path(stub_log))
-    spinner = subprocess.Popen(["wine", lab.helper("stub_installer")], env=env,
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    stop = os.path.join(root, "spin.stop")
+    spinner = lab.launch(lab.helper("stub_installer"), debug=False,
+                         env=dict(STUB_SPIN="1", STUB_STOP_FILE=lab.win_path(stop)))
     try:
-        if not wait_for(lambda: StubLog(stub_log).starts, 20):
-            raise BenchError("the spinning stub did not start")
-        out = lab.poke(0, f"cpu:1000:{StubLog(stub_log).starts[0][0]}")
+        out = lab.poke(0, f"cpu:1000:{spinner.started()}")
         info = dict(f.split("=") for f in out[0].split()[1:])
         return 100 * float(info["busy_ms"]) / float(info["wall_ms"])
     finally:
         open(stop, "w").close()
-        try:
-            spinner.wait(timeout=20)
-        except subprocess.TimeoutExpired:
-            spinner.kill()
-            spinner.wait()
+        if spinner.wait(20) is None:
+            raise BenchError("the spinning stub did not stop")
+        spinner.finish()
 
 
 # Executable facts

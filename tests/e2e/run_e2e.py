@@ -60,13 +60,6 @@ def runtime(name="M-runtime", value_type=REG_SZ, data=sz(MATCH)):
     return (name, value_type, data)
 
 
-def expect_listed_first(lab, first, then, **locale):
-    """The entries that a case puts before another one come first in enumeration order."""
-    listing = lab.uninstall_listing(**locale)
-    check(then in listing and all(name in listing[:listing.index(then)] for name in first),
-          f"enumeration order {listing[:8]}...: {first} not all before {then!r}")
-
-
 def installer_started(case, timeout=20):
     check(wait_for(lambda: case.stub().starts, timeout), "the installer was never started")
     return case.stub().starts[0].pid
@@ -198,93 +191,87 @@ def table(group, rows, windows=BOTH):
     return register
 
 
-PRESENT = [
-    ("entry with the exact name", [runtime()]),
-    ("entry with a suffix after the name", [runtime(data=sz(MATCH + b"5 (Beta) [x86]"))]),
-    ("REG_EXPAND_SZ entry", [runtime(value_type=REG_EXPAND_SZ)]),
-    ("entry whose data has a NUL after the name", [runtime(data=MATCH + b"\0tail bytes\0")]),
-    ("entry after unrelated, nameless and empty ones",
-     [("A-other", REG_SZ, sz("Microsoft Visual C++ 2013 Redistributable (x86) - 12.0.40664")),
-      ("B-nameless", None, None), ("C-empty-dword", REG_DWORD, b""), ("D-empty", REG_SZ, b""),
-      runtime()]),
-]
-
-
-@table("registry", [("present: " + name, entries) for name, entries in PRESENT])
-def present(lab, launcher, slug, entries):
-    lab.uninstall(redirected=entries)
-    if len(entries) > 1:
-        expect_listed_first(lab, [name for name, _, _ in entries[:-1]], entries[-1][0])
-    with Case(lab, launcher, slug) as case:
-        expect_nothing_started(case, case.start())
-    return "no installer, no debug output, exit 0"
-
-
-MISSING = [
-    ("no entries at all", []),
-    ("name one byte short", [runtime(data=sz(MATCH[:-1]))]),
-    ("name with one letter in the other case", [runtime(data=sz(MATCH.replace(b"x86", b"X86")))]),
-    ("name with a leading space", [runtime(data=sz(b" " + MATCH))]),
-    ("entries without a usable name", [("A-nameless", None, None), ("B-empty", REG_BINARY, b"")]),
-    # Only an installer of the other kind writes there, as a 64-bit one would.
-    ("name only in the 64-bit view, the 32-bit view's key there", "native-only"),
-    # Read unexpanded: the variable's value would match.
-    ("REG_EXPAND_SZ name that would match once expanded",
-     [runtime(value_type=REG_EXPAND_SZ, data=sz("%E2E_RUNTIME_NAME%"))]),
-]
-
-
-@table("registry", [("missing: " + name, entries) for name, entries in MISSING])
-def missing(lab, launcher, slug, entries):
-    if entries == "native-only":
-        lab.uninstall(native=[runtime()])
-    else:
-        lab.uninstall(redirected=entries)
-    with Case(lab, launcher, slug) as case:
-        run = case.start(exit_code=0, E2E_RUNTIME_NAME=MATCH.decode())
-        late = expect_installer_run(case, run, 0)
-    return f"installer started once with the right command line, exit 0, {late * 1000:.0f} ms after it"
-
-
+FOUND, INSTALLED, REPORTED = "found", "installer run", "report box"
 WRONG_TYPES = [("REG_DWORD", REG_DWORD, (1).to_bytes(4, "little")),
                ("REG_BINARY", REG_BINARY, MATCH),
                ("REG_MULTI_SZ", REG_MULTI_SZ, MATCH + b"\0\0"),
                ("REG_NONE", REG_NONE, sz(MATCH))]
 
+# One table of uninstall layouts: name, the lab's layout (entries as a 32-bit installer writes
+# them unless said), what the launcher must do.
+LAYOUTS = [
+    ("present: entry with the exact name", [runtime()], FOUND),
+    ("present: entry with a suffix after the name", [runtime(data=sz(MATCH + b"5 (Beta) [x86]"))],
+     FOUND),
+    ("present: REG_EXPAND_SZ entry", [runtime(value_type=REG_EXPAND_SZ)], FOUND),
+    ("present: entry whose data has a NUL after the name",
+     [runtime(data=MATCH + b"\0tail bytes\0")], FOUND),
+    ("present: entry after unrelated, nameless and empty ones",
+     [("A-other", REG_SZ, sz("Microsoft Visual C++ 2013 Redistributable (x86) - 12.0.40664")),
+      ("B-nameless", None, None), ("C-empty-dword", REG_DWORD, b""), ("D-empty", REG_SZ, b""),
+      runtime()], FOUND),
+    ("missing: no entries at all", [], INSTALLED),
+    ("missing: name one byte short", [runtime(data=sz(MATCH[:-1]))], INSTALLED),
+    ("missing: name with one letter in the other case",
+     [runtime(data=sz(MATCH.replace(b"x86", b"X86")))], INSTALLED),
+    ("missing: name with a leading space", [runtime(data=sz(b" " + MATCH))], INSTALLED),
+    ("missing: entries without a usable name",
+     [("A-nameless", None, None), ("B-empty", REG_BINARY, b"")], INSTALLED),
+    # Only an installer of the other kind writes there, as a 64-bit one would.
+    ("missing: name only in the 64-bit view, the 32-bit view's key there",
+     dict(native=[runtime()]), INSTALLED),
+    # Read unexpanded: the variable's value would match.
+    ("missing: REG_EXPAND_SZ name that would match once expanded",
+     [runtime(value_type=REG_EXPAND_SZ, data=sz("%E2E_RUNTIME_NAME%"))], INSTALLED),
+] + [(f"{name} name before the match", [("A-bad", t, d), runtime()], REPORTED)
+     for name, t, d in WRONG_TYPES] + [
+    (f"{name} name after the match", [runtime(), ("Z-bad", t, d)], FOUND)
+    for name, t, d in WRONG_TYPES]
+# A 64-bit prefix cannot stand for a 32-bit Windows: its WOW6432Node is the 32-bit view.
+MACHINE_32BIT = [
+    ("32-bit machine: entry under the native key", dict(native=[runtime()], wow_key=False), FOUND),
+    ("32-bit machine: no entry", dict(wow_key=False), INSTALLED),
+]
 
-@table("registry", [(f"{name} name before the match", (t, d)) for name, t, d in WRONG_TYPES])
-def wrong_type_first(lab, launcher, slug, typed):
-    lab.uninstall(redirected=[("A-bad", *typed), runtime()])
-    expect_listed_first(lab, ["A-bad"], "M-runtime")
+
+def layout_case(lab, launcher, slug, row):
+    """Leaves the layout, checks that it holds what the case relies on (the order its entries
+    are listed in, a NUL-less name stored without one, the code page), and runs the launcher
+    over it."""
+    layout, outcome, code_page = row
+    layout = layout if isinstance(layout, dict) else dict(redirected=layout)
+    env = in_locale(lab, code_page) if code_page else {}
+    locale = dict(env=env, encoding="cp932" if code_page else "utf-8")
+    lab.uninstall(**layout, **locale)
+    written = [name for name, _, _ in layout.get("redirected", ())]
+    if len(written) > 1 and all(name.isascii() for name in written):
+        listing = lab.uninstall_listing(**locale)
+        check(listing == written, f"entries listed as {listing[:6]}..., written as {written[:6]}...")
+    for name, _, data in layout.get("redirected", ()):
+        if isinstance(data, Utf16):
+            # The ANSI calls add a NUL on writing, and on reading where the buffer has room.
+            _, stored = lab.display_name(name)
+            check(stored == len(data), f"{stored} bytes stored, expected {len(data)}: no NUL")
     with Case(lab, launcher, slug) as case:
-        run = case.start(debug=False)  # a debugger would get the error instead of the box
+        # A debugger would get the error instead of the box.
+        run = case.start(debug=outcome != REPORTED, E2E_RUNTIME_NAME=MATCH.decode(), **env)
+        if outcome == INSTALLED:
+            late = expect_installer_run(case, run, 0)
+            return f"installer started once, exit 0, {late * 1000:.0f} ms after it"
+        if outcome == FOUND:
+            expect_nothing_started(case, run)
+            return "found: no installer, no debug output, exit 0"
         _, boxes = run_to_end(lab, run)
         offset, _ = expect_report(case, boxes, b"ERegistryException",
                                   rb"Type de donn\xe9es incorrect pour 'DisplayName'\.")
         expect_nothing_started(case, run, status=1)
-    return f"one report box (offset {offset:08X}), no installer, no debug output, exit 1"
+        return f"one report box (offset {offset:08X}), no installer, no debug output, exit 1"
 
 
-@table("registry", [(f"{name} name after the match", (t, d)) for name, t, d in WRONG_TYPES])
-def wrong_type_after(lab, launcher, slug, typed):
-    lab.uninstall(redirected=[runtime(), ("Z-bad", *typed)])
-    with Case(lab, launcher, slug) as case:
-        expect_nothing_started(case, case.start())
-    return "never read: no installer, no debug output, exit 0"
-
-
-# A 64-bit prefix cannot stand for a 32-bit Windows: its WOW6432Node is the 32-bit view.
-@table("registry", [("32-bit machine: entry under the native key", [runtime()]),
-                    ("32-bit machine: no entry", [])], windows=(32,))
-def machine_32bit(lab, launcher, slug, native):
-    lab.uninstall(native=native, wow_key=False)
-    with Case(lab, launcher, slug) as case:
-        run = case.start(exit_code=0)
-        if native:
-            expect_nothing_started(case, run)
-        else:
-            expect_installer_run(case, run, 0)
-    return "no installer, exit 0" if native else "installer started, exit 0"
+table("registry", [(name, (layout, outcome, None)) for name, layout, outcome in LAYOUTS])(
+    layout_case)
+table("registry", [(name, (layout, outcome, None)) for name, layout, outcome in MACHINE_32BIT],
+      windows=(32,))(layout_case)
 
 
 # 259 is also what a process that is still running answers: a launcher that took it for that
@@ -729,59 +716,33 @@ def products(count):
     return [(f"E{i:05d}", REG_SZ, sz(f"Product {i}")) for i in range(count)]
 
 
-# name, entries, found, in code page 932, whether the match must be listed after the others.
-# A name without a NUL is written through the wide call and its stored size read back: the ANSI
-# call would add one, and the case would mean nothing.
+# Layouts as above, some in code page 932. A name without a NUL is written through the wide call:
+# the ANSI one would add one, and the case would mean nothing.
 HOSTILE = [
-    ("1 MiB name before the match", [("A-huge", REG_SZ, sz(b"x" * MIB)), runtime()], True, False,
-     True),
-    ("1 MiB name that begins with the match", [runtime(data=sz(MATCH.ljust(MIB, b"x")))], True,
-     False, False),
-    ("name without a NUL: the match exactly", [runtime(data=Utf16.of(MATCH))], True, False,
-     False),
-    ("name without a NUL: the match and more", [runtime(data=Utf16.of(MATCH + b" more"))], True,
-     False, False),
-    ("10,000 entries, the match last", products(9999) + [runtime()], True, False, True),
-    ("10,000 entries, no match", products(10000), False, False, False),
+    ("1 MiB name before the match", [("A-huge", REG_SZ, sz(b"x" * MIB)), runtime()], FOUND, None),
+    ("1 MiB name that begins with the match", [runtime(data=sz(MATCH.ljust(MIB, b"x")))], FOUND,
+     None),
+    ("name without a NUL: the match exactly", [runtime(data=Utf16.of(MATCH))], FOUND, None),
+    ("name without a NUL: the match and more", [runtime(data=Utf16.of(MATCH + b" more"))], FOUND,
+     None),
+    ("10,000 entries, the match last", products(9999) + [runtime()], FOUND, None),
+    ("10,000 entries, no match", products(10000), INSTALLED, None),
     ("255-character names before the match",
      [("A" * 255, REG_SZ, sz("Product")), ("B" * 255, None, None),
-      runtime("M" * LONGEST_OPENABLE)], True, False, True),
+      runtime("M" * LONGEST_OPENABLE)], FOUND, None),
     # The longest name sizes the listing's buffer.
     (f"the match under the longest name, {LONGEST_OPENABLE} characters",
-     [("A" * LONGEST_OPENABLE, REG_SZ, sz("Product")), runtime("M" * LONGEST_OPENABLE)], True,
-     False, False),
+     [("A" * LONGEST_OPENABLE, REG_SZ, sz("Product")), runtime("M" * LONGEST_OPENABLE)], FOUND,
+     None),
     ("code page 932: broken double-byte names before the match",
-     BROKEN_DBCS + [runtime(data=MATCH + b"\x95")], True, True, True),
-    ("code page 932: broken double-byte names only", BROKEN_DBCS, False, True, False),
+     BROKEN_DBCS + [runtime(data=MATCH + b"\x95")], FOUND, 932),
+    ("code page 932: broken double-byte names only", BROKEN_DBCS, INSTALLED, 932),
     # Two bytes a character, where the listing's length counts one.
     (f"code page 932: the match under the longest name, {LONGEST_OPENABLE} double-byte characters",
      [("\u4e9c" * LONGEST_OPENABLE, REG_SZ, sz("Product")), runtime("\u8868" * LONGEST_OPENABLE)],
-     True, True, False),
+     FOUND, 932),
 ]
-
-
-@table("hostile", [(name, row) for name, *row in HOSTILE])
-def hostile_entries(lab, launcher, slug, row):
-    entries, found, japanese, order = row
-    env = in_locale(lab, 932) if japanese else {}
-    locale = dict(env=env, encoding="cp932" if japanese else "utf-8")
-    lab.uninstall(redirected=entries, **locale)
-    if order:
-        expect_listed_first(lab, [name for name, _, _ in entries[:-1]], entries[-1][0], **locale)
-    match_name, _, match_data = entries[-1]
-    if isinstance(match_data, Utf16):
-        # The ANSI calls add a NUL on writing, and on reading where the buffer has room: what is
-        # stored must have none.
-        _, stored = lab.display_name(match_name)
-        check(stored == len(match_data), f"{stored} bytes stored, expected {len(match_data)}: "
-              "the text and no NUL")
-    with Case(lab, launcher, slug) as case:
-        run = case.start(**env)
-        if found:
-            expect_nothing_started(case, run)
-        else:
-            expect_installer_run(case, run, 0)
-    return "found: no installer, exit 0" if found else "installer started once, exit 0"
+table("hostile", [(name, row) for name, *row in HOSTILE])(layout_case)
 
 
 class Churn:
@@ -893,46 +854,23 @@ def take_the_road(road_file):
         sys.exit(f"the Wine groups cannot run here on the {road or 'unknown'} road: {reason}")
 
 
-def result_name(group, windows):
-    """Where a group's results go: the 32-bit prefix's under the group's own name."""
-    return group if windows == 32 else f"{group}-{windows}"
-
-
-class Report:
-    """Prints each line, and with --results also keeps each group's lines and status in files of
-    its own (GROUP.log, GROUP.status), so that one run can serve several CTest tests."""
-
-    def __init__(self, folder, groups):
-        """`groups`: result names (result_name)."""
-        self.folder = folder
-        self.lines = {group: [] for group in groups}
-        self.counts = {group: [0, 0] for group in groups}  # passed, failed
-        self.began = time.monotonic()
-        if folder:
-            os.makedirs(folder, exist_ok=True)
-
-    def say(self, text, group=None):
-        """A line of one group, or of every group (the lab's)."""
-        print(text, flush=True)
-        for name, lines in self.lines.items():
-            if group in (None, name):
-                lines.append(text)
-
-    def scenario(self, group, passed, text):
-        self.counts[group][0 if passed else 1] += 1
-        self.say(text, group)
-
-    def finish_group(self, group):
-        passed, failed = self.counts[group]
-        self.say(f"{group}: {passed} passed, {failed} failed in {time.monotonic() - self.began:.0f} s",
-                 group)
-        self.began = time.monotonic()
-        if not self.folder:
-            return
-        with open(os.path.join(self.folder, group + ".log"), "w", encoding="utf-8") as f:
-            f.write("".join(line + "\n" for line in self.lines[group]))
-        with open(os.path.join(self.folder, group + ".status"), "w") as f:
-            f.write("1\n" if failed else "0\n")
+def run_group(lab, name, chosen, launcher, say):
+    """Runs one group's scenarios in a lab; returns how many passed and how many failed. A group
+    that selects no scenario fails."""
+    began, passed, failed = time.monotonic(), 0, 0 if chosen else 1
+    if not chosen:
+        say(f"FAIL  {name}: no scenario selected")
+    for index, (scenario_name, fn) in enumerate(chosen):
+        started = time.monotonic()
+        try:
+            what = fn(lab, launcher, slugify(index, f"{name}-{scenario_name}"))
+            passed += 1
+            say(f"PASS  {name}: {scenario_name} ({time.monotonic() - started:.1f} s): {what}")
+        except (Failure, LabError) as e:
+            failed += 1
+            say(f"FAIL  {name}: {scenario_name}: {e}")
+    say(f"{name}: {passed} passed, {failed} failed in {time.monotonic() - began:.0f} s")
+    return passed, failed
 
 
 def main():
@@ -950,65 +888,55 @@ def main():
     parser.add_argument("--only", help="run the scenarios whose name contains this text")
     parser.add_argument("--road-file", help="where the build recorded the road the Wine groups "
                         "take (scripts/wine_road.sh decide)")
-    parser.add_argument("--results", help="a folder for each group's output and status")
+    parser.add_argument("--results", help="a folder for each group's output (GROUP.log) and "
+                        "status (GROUP.status), so that one run can serve several CTest tests; "
+                        "a group of the 64-bit prefix is GROUP-64")
     options = parser.parse_args()
     if options.road_file:
         take_the_road(options.road_file)
     launchers = {group: os.path.abspath(options.launcher) for group in GROUPS}
     if options.signed:
         launchers["signed"] = os.path.abspath(options.signed)
-    for path in set(launchers.values()):
-        if not os.path.isfile(path):
-            sys.exit(f"no launcher at {path}")
     global FAULTS_EXE
     FAULTS_EXE = options.faults and os.path.abspath(options.faults)
-
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
     groups = options.group or [g for g in GROUPS if g != "signed"]  # that one needs a signed copy
-    kinds = options.windows or [32]
-    # Groups run in the order given, each to its end, so each group's results are complete as
-    # soon as the next one starts; a group that selects no scenario fails.
-    runs = [(windows, group, [(name, fn) for g, name, fn, where in SCENARIOS
-                              if g == group and windows in where
-                              and (not options.only or options.only in name)])
-            for windows in kinds for group in groups]
-    if not FAULTS_EXE and any(g == "errors" and chosen for _, g, chosen in runs):
-        sys.exit("the errors group needs --faults")
-    if FAULTS_EXE and not os.path.isfile(FAULTS_EXE):
-        sys.exit(f"no launcher_faults.exe at {FAULTS_EXE}")
-    report = Report(options.results, [result_name(g, w) for w, g, _ in runs])
+    for path in {launchers[g] for g in groups} | ({FAULTS_EXE} if "errors" in groups else set()):
+        if not path or not os.path.isfile(path):
+            sys.exit(f"no {path or 'launcher_faults.exe (--faults)'} for the groups chosen")
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
+
     passed = failed = 0
     started = time.monotonic()
-    for windows in kinds:
-        mine = [(group, chosen) for w, group, chosen in runs if w == windows]
-        done = []
+    for windows in options.windows or [32]:
+        lines = {}  # result name -> its lines; the lab's own go to each of its groups
+
+        def say(text, name=None):
+            print(text, flush=True)
+            for key in ([name] if name else lines):
+                lines.setdefault(key, []).append(text)
+
+        names = {group: group if windows == 32 else f"{group}-{windows}" for group in groups}
+        statuses = {}  # result name -> (passed, failed)
+        for name in names.values():
+            lines[name] = []
         try:
-            with Lab(options.helpers, windows=windows, log=report.say) as lab:
-                report.began = time.monotonic()  # a group's time is its scenarios', not the lab's
-                for group, chosen in mine:
-                    name_of = result_name(group, windows)
-                    if not chosen:
-                        failed += 1
-                        report.scenario(name_of, False, f"FAIL  {name_of}: no scenario selected")
-                    for index, (name, fn) in enumerate(chosen):
-                        began = time.monotonic()
-                        try:
-                            what = fn(lab, launchers[group], slugify(len(done) * 100 + index, name))
-                            passed += 1
-                            report.scenario(name_of, True, f"PASS  {name_of}: {name} "
-                                            f"({time.monotonic() - began:.1f} s): {what}")
-                        except (Failure, LabError) as e:
-                            failed += 1
-                            report.scenario(name_of, False, f"FAIL  {name_of}: {name}: {e}")
-                    report.finish_group(name_of)
-                    done.append(name_of)
+            with Lab(options.helpers, windows=windows, log=say) as lab:
+                for group, name in names.items():
+                    chosen = [(n, fn) for g, n, fn, where in SCENARIOS if g == group
+                              and windows in where and (not options.only or options.only in n)]
+                    statuses[name] = run_group(lab, name, chosen, launchers[group],
+                                               lambda text, n=name: say(text, n))
         except (LabError, OSError, subprocess.SubprocessError) as e:
-            report.say(f"setup failed ({windows}-bit Windows): {e}")
-            failed += 1
-            for group, _ in mine:
-                if result_name(group, windows) not in done:
-                    report.scenario(result_name(group, windows), False, "FAIL  the lab failed")
-                    report.finish_group(result_name(group, windows))
+            say(f"setup failed ({windows}-bit Windows): {e}")
+        for name in names.values():
+            statuses.setdefault(name, (0, 1))  # the lab failed before the group ended
+            passed, failed = passed + statuses[name][0], failed + statuses[name][1]
+            if options.results:
+                os.makedirs(options.results, exist_ok=True)
+                with open(os.path.join(options.results, name + ".log"), "w", encoding="utf-8") as f:
+                    f.write("".join(line + "\n" for line in lines[name]))
+                with open(os.path.join(options.results, name + ".status"), "w") as f:
+                    f.write("1\n" if statuses[name][1] else "0\n")
     print(f"run time {time.monotonic() - started:.0f} s")
     print(f"{passed} passed, {failed} failed")
     return 1 if failed else 0

@@ -4,7 +4,6 @@ Shared by the end-to-end tests, the benchmark and the demo. Standard library onl
 
 import os
 import queue
-import select
 import shutil
 import signal
 import subprocess
@@ -146,50 +145,37 @@ class Lab:
         self.poke(0, "dismiss")
 
     def _start_xvfb(self):
-        read_end, write_end = os.pipe()
-        try:
-            self.xvfb = subprocess.Popen(
-                ["Xvfb", "-displayfd", str(write_end), "-screen", "0",
-                 f"{SCREEN[0]}x{SCREEN[1]}x24", "-nolisten", "tcp"],
-                pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                start_new_session=True)
-            os.close(write_end)
-            write_end = None
-            text = b""
-            deadline = time.monotonic() + limit(30)
-            while not text.endswith(b"\n"):
-                ready, _, _ = select.select([read_end], [], [], max(0, deadline - time.monotonic()))
-                chunk = os.read(read_end, 64) if ready else b""
-                if not chunk:
-                    raise LabError("Xvfb did not report its display")
-                text += chunk
-            return int(text)
-        finally:
-            os.close(read_end)
-            if write_end is not None:
-                os.close(write_end)
+        """Starts Xvfb on a display number it picks itself; returns that number."""
+        self.xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", "1", "-screen", "0", f"{SCREEN[0]}x{SCREEN[1]}x24",
+             "-nolisten", "tcp"],
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, start_new_session=True)
+        line = self.xvfb.stdout.readline()  # empty if Xvfb ended without one
+        if not line.strip().isdigit():
+            raise LabError("Xvfb did not report its display")
+        return int(line)
 
     def close(self):
+        def stop(process, ask, force):
+            ask()
+            try:
+                process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                force()
+                process.wait()
+
         if self.env:
-            subprocess.run(["wineserver", "-k"], env=self.env, timeout=limit(30),
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            subprocess.run(["wineserver", "-w"], env=self.env, timeout=limit(30),
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            for option in ("-k", "-w"):  # end every Wine process, then wait for the server
+                subprocess.run(["wineserver", option], env=self.env, timeout=limit(30),
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             self.env = None
         if self.keeper:
-            try:
-                self.keeper.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.keeper.kill()
-                self.keeper.wait()
+            stop(self.keeper, lambda: None, self.keeper.kill)
             self.keeper = None
         if self.xvfb:
-            os.killpg(self.xvfb.pid, signal.SIGTERM)
-            try:
-                self.xvfb.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                os.killpg(self.xvfb.pid, signal.SIGKILL)
-                self.xvfb.wait()
+            stop(self.xvfb, lambda: os.killpg(self.xvfb.pid, signal.SIGTERM),
+                 lambda: os.killpg(self.xvfb.pid, signal.SIGKILL))
+            self.xvfb.stdout.close()
             self.xvfb = None
         if self.root:
             shutil.rmtree(self.root, ignore_errors=True)
