@@ -13,6 +13,7 @@ import sys
 import tempfile
 import xml.etree.ElementTree as ElementTree
 
+import checklist
 from pe_image import LOAD_CONFIG, RELOCATIONS, RT_MANIFEST, RT_VERSION, PeImage
 from redistributable import DISPLAY_NAME
 
@@ -181,17 +182,16 @@ MUTATIONS = [
 def self_test(data, expected, link_map):
     """Each mutated copy must fail its check, which the file itself passes."""
     original = dict(checks(data, expected, link_map))
-    failed = 0
+    results = []
     for name, mutate, check_name in MUTATIONS:
         copy = bytearray(data)
         mutate(copy, PeImage(data))
         caught = [check for check, ok in checks(bytes(copy), expected) if not ok]
-        ok = (any(check.startswith(check_name) for check in caught)
-              and all(passed for check, passed in original.items() if check.startswith(check_name)))
-        print(("PASS " if ok else "FAIL ") + f"a copy with {name} fails: {caught}")
-        failed += not ok
-    print(f"{len(MUTATIONS) - failed} passed, {failed} failed")
-    return 1 if failed else 0
+        results.append((f"a copy with {name} fails: {caught}",
+                        any(check.startswith(check_name) for check in caught)
+                        and all(passed for check, passed in original.items()
+                                if check.startswith(check_name))))
+    return checklist.report(results)
 
 
 def main():
@@ -219,12 +219,7 @@ def main():
         again = rebuild(args.rebuild_from, args.toolchain, args.build_type, args.define)
         found.append(("a second build from the same sources is byte-identical", again == data))
 
-    failed = 0
-    for name, ok in found:
-        print(("PASS " if ok else "FAIL ") + name)
-        failed += not ok
-    print(f"{len(found) - failed} passed, {failed} failed")
-    return 1 if failed else 0
+    return checklist.report(found)
 
 
 if __name__ == "__main__":

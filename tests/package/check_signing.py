@@ -16,6 +16,7 @@ import sys
 import tempfile
 import threading
 
+import checklist
 from pe_image import PeImage
 
 SIGN_VARIABLES = ("SIGN_PKCS12", "SIGN_PASSWORD_FILE", "SIGN_CERT", "SIGN_KEY",
@@ -182,12 +183,7 @@ def main():
          digest(args.exe) == unsigned and security_directory(args.exe) == (0, 0)),
     ]
 
-    failed = 0
-    for name, ok in results:
-        print(("PASS " if ok else "FAIL ") + name)
-        failed += not ok
-    print(f"{len(results) - failed} passed, {failed} failed")
-    return 1 if failed else 0
+    return checklist.report(results)
 
 
 if __name__ == "__main__":
