@@ -96,7 +96,8 @@ def expect_installer_run(case, run, installer_code):
     check(len(starts) == 1, f"installer started {len(starts)} times, expected once: {starts}")
     start = starts[0]
     expected_path = case.installer_path()
-    check(start.path == expected_path, f"installer run from {start.path!r}, expected {expected_path!r}")
+    check(start.path == expected_path,
+          f"installer run from {start.path!r}, expected {expected_path!r}")
     expected_line = b'"' + expected_path + b'" ' + PARAMETERS.encode()
     check(start.command_line == expected_line,
           f"installer command line {start.command_line!r}, expected {expected_line!r}")
@@ -246,7 +247,8 @@ def layout_case(lab, launcher, slug, row):
     written = [name for name, _, _ in layout.get("redirected", ())]
     if len(written) > 1 and all(name.isascii() for name in written):
         listing = lab.uninstall_listing(**locale)
-        check(listing == written, f"entries listed as {listing[:6]}..., written as {written[:6]}...")
+        check(listing == written,
+              f"entries listed as {listing[:6]}..., written as {written[:6]}...")
     for name, _, data in layout.get("redirected", ()):
         if isinstance(data, Utf16):
             # The ANSI calls add a NUL on writing, and on reading where the buffer has room.

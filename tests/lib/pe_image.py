@@ -182,7 +182,8 @@ class PeImage:
             while child < at + length:
                 children.append(node(child))
                 child = (child + children[-1][3] + 3) & ~3
-            return block[at + 6:key_end].decode("utf-16-le"), block[value:value_end], children, length
+            key = block[at + 6:key_end].decode("utf-16-le")
+            return key, block[value:value_end], children, length
 
         _, fixed, children, _ = node(0)
         ms_file, ls_file, ms_product, ls_product = struct.unpack_from("<4I", fixed, 8)

@@ -201,7 +201,8 @@ class Lab:
     @property
     def program_files(self):
         """The folder where 32-bit programs are installed."""
-        return os.path.join(self.drive_c, "Program Files" + (" (x86)" if self.windows == 64 else ""))
+        folder = "Program Files (x86)" if self.windows == 64 else "Program Files"
+        return os.path.join(self.drive_c, folder)
 
     # Uninstall entries
 
@@ -225,7 +226,8 @@ class Lab:
             raise LabError("a 64-bit prefix cannot stand for a 32-bit Windows")
         else:
             ops.append(("delkey", r"HKLM\SOFTWARE\WOW6432Node"))
-        for base, entries in ((self.writer_key(), redirected), ("HKLM\\" + NATIVE_UNINSTALL, native)):
+        native_key = "HKLM\\" + NATIVE_UNINSTALL
+        for base, entries in ((self.writer_key(), redirected), (native_key, native)):
             for name, value_type, data in entries:
                 key = f"{base}\\{name}"
                 ops.append(("mkkey", key))
