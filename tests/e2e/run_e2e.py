@@ -241,7 +241,7 @@ def layout_case(lab, launcher, slug, row):
     over it."""
     layout, outcome, code_page = row
     layout = layout if isinstance(layout, dict) else dict(redirected=layout)
-    env = in_locale(lab, code_page) if code_page else {}
+    env = lab.locale(code_page) if code_page else {}
     locale = dict(env=env, encoding="cp932" if code_page else "utf-8")
     lab.uninstall(**layout, **locale)
     written = [name for name, _, _ in layout.get("redirected", ())]
@@ -295,14 +295,6 @@ def installer_exit(lab, launcher, slug, row):
             (f", own arguments {args!r} ignored" if args else ""))
 
 
-def in_locale(lab, code_page):
-    """The variables that give this ANSI code page, checked to give it."""
-    env = {1252: lab.western, 932: lab.japanese}[code_page]()
-    check(lab.code_page(env) == code_page, f"code page {lab.code_page(env)} where {code_page} was "
-          "set up")
-    return env
-
-
 # Where the launcher sits: its folder (a function of the lab and the slug, under the cases' folder
 # unless absolute; None for the root of a drive mapped to the case's folder), its file name, the
 # code page it runs in and its installer's exit code. U+8868 is 95 5C in code page 932: its second
@@ -326,7 +318,7 @@ PLACES = [
 
 def placed(lab, launcher, slug, place):
     folder, exe_name, code_page, code = place
-    env = in_locale(lab, code_page) if code_page else {}
+    env = lab.locale(code_page) if code_page else {}
     lab.uninstall()
     with Case(lab, launcher, slug, exe_name=exe_name,
               folder=folder and folder(lab, slug)) as case:

@@ -254,26 +254,24 @@ class Lab:
                 return bytes.fromhex(fields[3]), int(fields[4])
         return None
 
-    def unix_locale(self, name):
-        """Variables that give a Wine process the locale `name` (its code pages included). Wine
-        takes the locale from LC_ALL's name but decodes Unix file names in the character set
-        glibc gives that name, ASCII when the locale is not installed: a link to C.UTF-8 under
-        its name, on LOCPATH, gives UTF-8 without installing anything."""
-        utf8, locales = "/usr/lib/locale/C.utf8", os.path.join(self.root, "locales")
+    LOCALES = {932: "ja_JP.UTF-8", 1252: "en_US.UTF-8"}  # Japanese; English
+
+    def locale(self, code_page):
+        """Variables that give a Wine process a locale whose ANSI code page is `code_page`, checked
+        to give it. Wine takes the locale from LC_ALL's name but decodes Unix file names in the
+        character set glibc gives that name, ASCII when the locale is not installed: a link to
+        C.UTF-8 under its name, on LOCPATH, gives UTF-8 file names without installing anything."""
+        name, utf8 = self.LOCALES[code_page], "/usr/lib/locale/C.utf8"
+        locales = os.path.join(self.root, "locales")
         if not os.path.isdir(utf8):
             raise LabError(f"no C.UTF-8 locale at {utf8}")
         os.makedirs(locales, exist_ok=True)
         if not os.path.exists(os.path.join(locales, name)):
             os.symlink(utf8, os.path.join(locales, name))
-        return {"LC_ALL": name, "LOCPATH": locales}
-
-    def japanese(self):
-        """The Japanese locale: ANSI code page 932."""
-        return self.unix_locale("ja_JP.UTF-8")
-
-    def western(self):
-        """An English locale: ANSI code page 1252, with UTF-8 file names still read whole."""
-        return self.unix_locale("en_US.UTF-8")
+        env = {"LC_ALL": name, "LOCPATH": locales}
+        if self.code_page(env) != code_page:
+            raise LabError(f"code page {self.code_page(env)} where {code_page} was set up")
+        return env
 
     # Helper programs
 
