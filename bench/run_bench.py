@@ -4,9 +4,8 @@
 usage: PYTHONPATH=tests/lib run_bench.py [--build build/windows] [--rounds N] [--windows 32|64]
 
 Uses the tools the Windows build made in bench/ (a starter that times programs on the performance
-counter, an empty GUI program, a minimal uninstall-entry scanner and a sleeping installer, signed
-as the Wine tests sign their stub), makes a throwaway prefix on a private Xvfb, and removes
-everything when done. Standard library only.
+counter, an empty GUI program, a minimal uninstall-entry scanner) and the Wine tests' stub as the
+installer, in a throwaway prefix of the tests' Wine lab, removed when done. Standard library only.
 """
 
 import argparse
@@ -178,7 +177,7 @@ def measure_scan(lab, tools, app, rounds, stub_log):
     starter = Starter(lab, tools, [
         ("launcher", app["dir"], app["exe"]),
         ("reg", None, f'{REG_EXE} query "HKLM\\{WOW_UNINSTALL}" /s'),
-        ("scanner", None, lab.win_path(os.path.join(tools, "scanner.exe"))),
+        ("scanner", None, lab.win_path(os.path.join(tools, "scanner.exe")) + " " + DISPLAY_NAME),
     ], warmups=1, rounds=rounds, env={"STUB_LOG": app["log"]})
     try:
         runs = starter.finish()
