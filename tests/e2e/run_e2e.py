@@ -558,7 +558,7 @@ def processor_use(lab, launcher, slug):
               f"while waiting, over {threads} threads")
         case.stop_installer()
         check(exit_code(run) == 0, "exit status not 0")
-    return (f"launcher used {share:.1%} of one processor over {wall:.1f} s in {threads} threads "
+    return (f"launcher used {share:.1%} of one processor over {wall:.1f} s, threads: {threads} "
             f"(spinning installer beside it: {spinning:.0%}; wineserver {server_share:.1%} over "
             "the meter's run)")
 
