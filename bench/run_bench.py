@@ -23,8 +23,8 @@ import textwrap
 import time
 
 import pe_image
-from redistributable import DISPLAY_NAME, INSTALLER
-from winelab import REG_SZ, WOW_UNINSTALL, Lab, LabError, StubLog, sz, wait_for
+from redistributable import DISPLAY_NAME
+from winelab import REG_SZ, WOW_UNINSTALL, Case, Lab, LabError, StubLog, sz, wait_for
 
 # Wine lists sub-keys in case-insensitive order, so this one comes last.
 MATCH_KEY = "{ZZZZZZZZ-ZZZZ-ZZZZ-ZZZZ-ZZZZZZZZZZZZ}"
@@ -129,6 +129,16 @@ def paired_ratios(runs, label, other):
     return [mine[k] / theirs[k] for k in sorted(mine) if k in theirs]
 
 
+def launcher_job(lab, app):
+    """The starter's job that runs the launcher of the case `app` from its own folder."""
+    return ("launcher", lab.win_path(app.dir), f'"{app.exe}"')
+
+
+def stub_env(lab, app, **extra):
+    """Variables for the stub that the launcher of `app` starts."""
+    return dict(STUB_LOG=lab.win_path(app.log_path), **extra)
+
+
 def new_start(stub_log, seen):
     """The pid of an installer that started and is not in `seen`, or None."""
     return next((start.pid for start in StubLog(stub_log).starts if start.pid not in seen), None)
@@ -141,27 +151,27 @@ def expect_no_installer(stub_log):
 
 # The measurements
 
-def measure_present(lab, tools, app, rounds, stub_log):
+def measure_present(lab, tools, app, rounds):
     """Already installed: the launcher against the empty program, and the empty program built to
     load the launcher's DLLs, then also to create a window, to show where start-up time goes.
     Returns the timed runs and those of a second pass that polls the peak working set."""
     lab.uninstall(redirected=entries_of([(MATCH_KEY, DISPLAY_NAME)]))
-    jobs = [("launcher", app["dir"], app["exe"])] + [
+    jobs = [launcher_job(lab, app)] + [
         (name, None, lab.win_path(os.path.join(tools, name + ".exe")))
         for name in ("empty", "empty_imports", "empty_window")]
     passes = []
     for poll, count in ((False, rounds), (True, 5)):
-        starter = Starter(lab, tools, jobs, warmups=1, rounds=count, env={"STUB_LOG": app["log"]},
+        starter = Starter(lab, tools, jobs, warmups=1, rounds=count, env=stub_env(lab, app),
                           poll=poll)
         try:
             passes.append(starter.finish())
         finally:
             starter.kill()
-    expect_no_installer(stub_log)
+    expect_no_installer(app.log_path)
     return passes
 
 
-def measure_scan(lab, tools, app, rounds, stub_log):
+def measure_scan(lab, tools, app, rounds):
     """3,000 entries with the match last: the launcher against reg.exe and the scanner."""
     entries = many_entries(ENTRIES) + [(MATCH_KEY, DISPLAY_NAME)]
     lab.uninstall(redirected=entries_of(entries))
@@ -175,25 +185,25 @@ def measure_scan(lab, tools, app, rounds, stub_log):
     if out.returncode != 0 or shown != len(entries):
         raise BenchError(f"reg query listed {shown} DisplayName values, expected {len(entries)}")
     starter = Starter(lab, tools, [
-        ("launcher", app["dir"], app["exe"]),
+        launcher_job(lab, app),
         ("reg", None, f'{REG_EXE} query "HKLM\\{WOW_UNINSTALL}" /s'),
         ("scanner", None, lab.win_path(os.path.join(tools, "scanner.exe")) + " " + DISPLAY_NAME),
-    ], warmups=1, rounds=rounds, env={"STUB_LOG": app["log"]})
+    ], warmups=1, rounds=rounds, env=stub_env(lab, app))
     try:
         runs = starter.finish()
     finally:
         starter.kill()
-    expect_no_installer(stub_log)
+    expect_no_installer(app.log_path)
     return runs
 
 
-def measure_wait(lab, tools, app, rounds, stub_log):
+def measure_wait(lab, tools, app, rounds):
     """The runtime missing: the installer sleeps; the time from the launcher's start to the
     installer's, the launcher's processor use meanwhile, and the time from the installer's exit
     to the launcher's."""
     lab.uninstall()
-    starter = Starter(lab, tools, [("launcher", app["dir"], app["exe"])], warmups=1,
-                      rounds=rounds, env={"STUB_LOG": app["log"], "STUB_SLEEP_MS": str(SLEEP_MS)})
+    starter = Starter(lab, tools, [launcher_job(lab, app)], warmups=1, rounds=rounds,
+                      env=stub_env(lab, app, STUB_SLEEP_MS=str(SLEEP_MS)))
     samples = []  # dicts: round, installer, busy_ms, wall_ms, overlapped, latency_ms, start_ms
     seen = set()
     try:
@@ -201,7 +211,7 @@ def measure_wait(lab, tools, app, rounds, stub_log):
         for fields in starter.events():
             if fields[0] == "started":
                 current = dict(round=int(fields[2]))
-                installer = wait_for(lambda: new_start(stub_log, seen), 20, step=0.01)
+                installer = wait_for(lambda: new_start(app.log_path, seen), 20, step=0.01)
                 if installer is None:
                     raise BenchError("the launcher did not start the installer")
                 seen.add(installer)
@@ -210,9 +220,9 @@ def measure_wait(lab, tools, app, rounds, stub_log):
                 current.update(busy_ms=float(info["busy_ms"]), wall_ms=float(info["wall_ms"]),
                                installer=installer,
                                # An exit already logged may fall inside the window.
-                               overlapped=installer in StubLog(stub_log).ends)
+                               overlapped=installer in StubLog(app.log_path).ends)
             elif fields[0] == "run" and current["round"] >= 0:
-                stub = StubLog(stub_log)
+                stub = StubLog(app.log_path)
                 exited = stub.end_stamps.get(current["installer"])
                 if exited is None:
                     raise BenchError("the installer did not log its exit")
@@ -435,29 +445,21 @@ def main():
         with Lab(helpers, windows=options.windows, log=log) as lab:
             root = os.path.join(lab.drive_c, "bench")
             tools = os.path.join(root, "tools")
-            app_dir = os.path.join(root, "app")
-            for d in (tools, app_dir):
-                os.makedirs(d)
+            os.makedirs(tools)
             for name in TOOLS:
                 shutil.copy(os.path.join(built_tools, name + ".exe"), tools)
-            shutil.copy(launcher, os.path.join(app_dir, "launcher.exe"))
-            # The Wine tests' stub, signed as Microsoft's installer is: the launcher starts nothing
-            # else.
-            shutil.copy(lab.installer(), os.path.join(app_dir, INSTALLER))
-            log_path = os.path.join(root, "installer.log")
-            app = dict(dir=lab.win_path(app_dir),
-                       exe='"' + lab.win_path(os.path.join(app_dir, "launcher.exe")) + '"',
-                       log=lab.win_path(log_path))
-
-            log("already installed: launcher and empty program")
-            present = measure_present(lab, tools, app, options.rounds * 2, log_path)
-            log("CPU meter check on a spinning process")
-            meter = meter_check(lab, root)
-            log(f"waiting on a {SLEEP_MS / 1000:g} s installer")
-            wait = measure_wait(lab, tools, app, options.rounds, log_path)
-            os.remove(log_path)
-            log(f"{ENTRIES} entries: launcher, reg query, scanner")
-            scan = measure_scan(lab, tools, app, options.rounds, log_path)
+            # The launcher beside the Wine tests' stub, signed as Microsoft's installer is: the
+            # launcher starts nothing else.
+            with Case(lab, launcher, "bench") as app:
+                log("already installed: launcher and empty program")
+                present = measure_present(lab, tools, app, options.rounds * 2)
+                log("CPU meter check on a spinning process")
+                meter = meter_check(lab, root)
+                log(f"waiting on a {SLEEP_MS / 1000:g} s installer")
+                wait = measure_wait(lab, tools, app, options.rounds)
+                os.remove(app.log_path)
+                log(f"{ENTRIES} entries: launcher, reg query, scanner")
+                scan = measure_scan(lab, tools, app, options.rounds)
         report(machine(), present, scan, wait, meter, sizes, load, started, options.windows)
     except (BenchError, LabError, OSError, subprocess.SubprocessError) as e:
         print(f"bench failed: {e}", file=sys.stderr)

@@ -22,7 +22,7 @@ import threading
 import time
 
 import pe_image
-from redistributable import DISPLAY_NAME, PARAMETERS
+from redistributable import DISPLAY_NAME, PARAMETERS, VERSION
 from winelab import (
     REG_BINARY, REG_DWORD, REG_EXPAND_SZ, REG_MULTI_SZ, REG_NONE, REG_SZ, SCREEN, WOW_UNINSTALL,
     Case, Lab, LabError, Utf16, limit, regtool_input, sz, wait_for)
@@ -394,7 +394,7 @@ def version_resource(lab, launcher, slug):
                for name, value in (line.split("=", 1) for line in lines[1:])}
     check(strings["OriginalFilename"] == "launcher.exe", f"{strings}")
     check(strings["FileVersion"] == strings["ProductVersion"] == version, f"{strings}")
-    check(DISPLAY_NAME.rsplit(" ", 1)[1] in strings["FileDescription"], f"{strings}")
+    check(VERSION in strings["FileDescription"], f"{strings}")
     check(all(strings[name] for name in ("ProductName", "FileDescription", "FileVersion")),
           f"empty strings in {strings}")
     return f"{strings['ProductName']!r} {strings['FileVersion']}, from {strings['OriginalFilename']}"
@@ -424,7 +424,7 @@ def hidden_window(lab, launcher, slug, row):
     lab.uninstall()
     with Case(lab, launcher, slug, exe_name=exe_name) as case:
         run = case.start(wait=True)
-        installer_started(case)
+        stub_pid = installer_started(case)
         info = window_info(lab, run.pid)
         check(info["count"] == "1", f"{info['count']} TApplication windows")
         check(info["title"] == title, f"title {info['title']!r}, expected {title!r}")
@@ -435,7 +435,7 @@ def hidden_window(lab, launcher, slug, row):
         check(info["rect"] == f"{x},{y},{x},{y}", f"rect {info['rect']}, expected {x},{y},{x},{y}")
         case.stop_installer()
         check(exit_code(run) == 0, "exit status not 0")
-        expect_prompt_end(case, run, case.stub().starts[0].pid)
+        expect_prompt_end(case, run, stub_pid)
     return f"class TApplication, title {title.decode()!r}, style 0x84CA0000, hidden, 0x0 at {x},{y}"
 
 
@@ -510,7 +510,7 @@ def keeps_waiting(lab, launcher, slug, row):
     lab.uninstall()
     with Case(lab, launcher, slug) as case:
         run = case.start(exit_code=5, wait=True)
-        installer_started(case)
+        stub_pid = installer_started(case)
         out = lab.poke(run.pid, action, "exists")
         if action == "queryend":
             answer = re.search(r"answered=(\d) result=(-?\d+)", out[0])
@@ -526,7 +526,7 @@ def keeps_waiting(lab, launcher, slug, row):
         check(run.debug_lines == [debug_line(5)],
               f"debug output {run.debug_lines}, expected {[debug_line(5)]}")
         check(code == 0, f"exit status {code}")
-        expect_prompt_end(case, run, case.stub().starts[0].pid)
+        expect_prompt_end(case, run, stub_pid)
     return "window kept, still waiting 1.5 s later, then installer's code 5 reported, exit 0"
 
 
@@ -902,17 +902,15 @@ def main():
     passed = failed = 0
     started = time.monotonic()
     for windows in options.windows or [32]:
-        lines = {}  # result name -> its lines; the lab's own go to each of its groups
+        names = {group: group if windows == 32 else f"{group}-{windows}" for group in groups}
+        lines = {name: [] for name in names.values()}  # the lab's own lines go to each group
+        statuses = {}  # result name -> (passed, failed)
 
         def say(text, name=None):
             print(text, flush=True)
             for key in ([name] if name else lines):
-                lines.setdefault(key, []).append(text)
+                lines[key].append(text)
 
-        names = {group: group if windows == 32 else f"{group}-{windows}" for group in groups}
-        statuses = {}  # result name -> (passed, failed)
-        for name in names.values():
-            lines[name] = []
         try:
             with Lab(options.helpers, windows=windows, log=say) as lab:
                 for group, name in names.items():

@@ -2,5 +2,6 @@
 here, and never taken from the product's own constant, so that a wrong constant there shows."""
 
 DISPLAY_NAME = "Microsoft Visual C++ 2015-2022 Redistributable (x86) - 14.34.31931"
+VERSION = DISPLAY_NAME.rsplit(" ", 1)[1]
 INSTALLER = "vc_redist.x86.exe"
 PARAMETERS = "/install /passive /norestart"

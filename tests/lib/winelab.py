@@ -7,7 +7,6 @@ import queue
 import shutil
 import signal
 import subprocess
-import sys
 import tempfile
 import threading
 import time
@@ -218,15 +217,14 @@ class Lab:
         `native` in the 64-bit view (the only one a 32-bit Windows has). Clears only the two
         Uninstall keys. Without `wow_key` the machine is a 32-bit Windows, which only a 32-bit
         prefix can stand for. `env` and `encoding` as for `registry`."""
-        ops = [("delkey", "HKLM\\" + WOW_UNINSTALL), ("delkey", "HKLM\\" + NATIVE_UNINSTALL),
-               ("mkkey", "HKLM\\" + NATIVE_UNINSTALL)]
+        native_key = "HKLM\\" + NATIVE_UNINSTALL
+        ops = [("delkey", "HKLM\\" + WOW_UNINSTALL), ("delkey", native_key), ("mkkey", native_key)]
         if wow_key:
             ops.append(("mkkey", "HKLM\\" + WOW_UNINSTALL))
         elif self.windows == 64:
             raise LabError("a 64-bit prefix cannot stand for a 32-bit Windows")
         else:
             ops.append(("delkey", r"HKLM\SOFTWARE\WOW6432Node"))
-        native_key = "HKLM\\" + NATIVE_UNINSTALL
         for base, entries in ((self.writer_key(), redirected), (native_key, native)):
             for name, value_type, data in entries:
                 key = f"{base}\\{name}"
@@ -237,8 +235,8 @@ class Lab:
 
     def uninstall_listing(self, env=None, encoding="utf-8"):
         """The sub-keys of the uninstall key the launcher reads, in enumeration order."""
-        return [line[4:] for line in self.registry([("list", "HKLM\\" + WOW_UNINSTALL)], env=env,
-                                                   encoding=encoding) if line.startswith("key ")]
+        lines = self.registry([("list", "HKLM\\" + WOW_UNINSTALL)], env=env, encoding=encoding)
+        return [line[4:] for line in lines if line.startswith("key ")]
 
     def display_name(self, entry):
         """An entry's DisplayName as the ANSI calls read it, and the size stored in the registry
@@ -282,15 +280,20 @@ class Lab:
 
     def registry(self, ops, env=None, encoding="utf-8"):
         """Applies (op, key, ...) tuples in one regtool run: ("mkkey", key), ("delkey", key),
-        ("set", key, name, type, data bytes), ("delval", key, name), ("list", key). Keys start
-        with HKLM\\ or HKCU\\. `env` adds variables, such as a locale, and `encoding` is its
+        ("set", key, name, type, data bytes, written exactly when Utf16), ("delval", key, name),
+        ("list", key). Keys start with HKLM\\ or HKCU\\ (the 64-bit view), or HKLM32\\ (as a
+        32-bit program writes). `env` adds variables, such as a locale, and `encoding` is its
         code page, the one key names are handed over in. Returns regtool's output lines."""
+        return self._regtool(ops, env, encoding)[:-1]
+
+    def _regtool(self, ops, env=None, encoding="utf-8"):
+        """Every line regtool printed, the last one "ok <lines applied> <ANSI code page>"."""
         result = self.wine([self.helper("regtool")], input=regtool_input(ops, encoding),
                            env=dict(self.env, **(env or {})))
         out = result.stdout.decode("latin-1").splitlines()
         if result.returncode != 0 or not out or not out[-1].startswith("ok"):
             raise LabError(f"regtool failed: {out}")
-        return out[:-1]
+        return out
 
     def server_seconds(self):
         """Processor time the prefix's wineserver has used so far: work that the programs cause
@@ -313,9 +316,7 @@ class Lab:
 
     def code_page(self, env=None):
         """The ANSI code page that a program started with these added variables runs in."""
-        result = self.wine([self.helper("regtool")], input=b"", env=dict(self.env, **(env or {})))
-        fields = result.stdout.decode("latin-1").split()
-        return int(fields[2]) if fields[:1] == ["ok"] and len(fields) > 2 else None
+        return int(self._regtool([], env)[-1].split()[2])
 
     def poke(self, pid, *actions, timeout=60):
         result = self.wine([self.helper("winpoke"), str(pid)] + list(actions), timeout=timeout)

@@ -15,7 +15,7 @@ import xml.etree.ElementTree as ElementTree
 
 import checklist
 from pe_image import LOAD_CONFIG, RELOCATIONS, RT_MANIFEST, RT_VERSION, PeImage
-from redistributable import DISPLAY_NAME
+from redistributable import VERSION as RUNTIME_VERSION
 
 MAX_SIZE = 110 * 1024
 ALLOWED_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "shell32.dll", "msvcrt.dll"}
@@ -93,7 +93,7 @@ def checks(data, expected, link_map=None):
          strings.get("FileVersion") == strings.get("ProductVersion") == version + "\0"
          and strings.get("CompanyName") == expected["company"] + "\0"
          and strings.get("LegalCopyright") == expected["copyright"] + "\0"
-         and DISPLAY_NAME.rsplit(" ", 1)[1] in strings.get("FileDescription", "")
+         and RUNTIME_VERSION in strings.get("FileDescription", "")
          and strings.get("OriginalFilename") == "launcher.exe\0"),
         ("every version string ends in exactly one NUL",
          bool(strings) and all(value.index("\0") == len(value) - 1
