@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "launcher/last_error.h"
 #include "launcher/resource_ids.h"
 #include "launcher/resource_text.h"
 #include "launcher/signature_gate.h"
@@ -43,7 +44,7 @@ HANDLE StartElevated(Platform& os, HWND owner, const std::u16string& file,
   // A missing file or a declined elevation prompt: the shell shows nothing, nor do we; the
   // reason's number is left for an administrator's debugger.
   if (!os.ShellExecuteExW(&request)) {
-    ReportStartFailure(os, os.GetLastError());
+    ReportStartFailure(os, LastErrorOr(os, ERROR_CAN_NOT_COMPLETE));
     return nullptr;
   }
   return request.hProcess;

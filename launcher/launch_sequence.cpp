@@ -41,14 +41,33 @@ std::u16string ExtractFolderPart(std::u16string_view path) {
   return std::u16string(path.substr(0, delimiter + 1));
 }
 
+bool IsPlainlyAbsoluteFolder(std::u16string_view folder) {
+  const auto isLetter = [](char16_t c) {
+    return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
+  };
+  // A colon past a drive's would name a stream of a file, not a folder.
+  const size_t colon = folder.find(u':', 2);
+  if (colon != std::u16string_view::npos || !folder.ends_with(u'\\')) return false;
+  if (folder.size() >= 3 && isLetter(folder[0]) && folder.substr(1, 2) == u":\\") return true;
+  // \\server\...: a server's name, not the \\?\ or \\.\ of a device or a raw path.
+  if (!folder.starts_with(u"\\\\")) return false;
+  const std::u16string_view server = folder.substr(2, folder.find(u'\\', 2) - 2);
+  return !server.empty() && server != u"." &&
+         server.find_first_of(u"?*") == std::u16string_view::npos;
+}
+
 InstallerPath FindInstaller(Platform& os) {
   DWORD error = 0;
   const std::u16string folder = ExtractFolderPart(GetExecutablePath(os, error));
   if (error != 0) return {{}, error};
   // Without a folder the shell would look for a bare name in the current folder, then on the
-  // PATH: some other file than the one shipped beside the launcher.
-  if (folder.empty()) return {{}, ERROR_BAD_PATHNAME};
-  return {folder + std::u16string(kInstallerFileName), 0};
+  // PATH; with a drive-relative one (C:) in that drive's current folder: some other file than
+  // the one shipped beside the launcher.
+  if (!IsPlainlyAbsoluteFolder(folder)) return {{}, ERROR_BAD_PATHNAME};
+  std::u16string path = folder + std::u16string(kInstallerFileName);
+  // The shell takes the path quoted, within MAX_PATH with its terminating NUL.
+  if (path.size() + 2 >= MAX_PATH) return {{}, ERROR_FILENAME_EXCED_RANGE};
+  return {std::move(path), 0};
 }
 
 void InstallRedistIfMissing(Platform& os, TApplication& app) {

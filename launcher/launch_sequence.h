@@ -24,7 +24,13 @@ std::u16string GetExecutablePath(platform::Platform& os, win::DWORD& error);
 // The path up to and including its last backslash or colon, or empty text when it has none.
 std::u16string ExtractFolderPart(std::u16string_view path);
 
-// The installer's full path beside the executable, or the reason there is none.
+// Whether a folder is named from a drive's root (C:\...) or from a server (\\server\...), and
+// ends in a backslash: nothing that resolves against a current folder, a device or a stream.
+bool IsPlainlyAbsoluteFolder(std::u16string_view folder);
+
+// The installer's full path beside the executable, or the reason there is none: 161
+// (ERROR_BAD_PATHNAME) for a folder that is not plainly absolute, 206
+// (ERROR_FILENAME_EXCED_RANGE) for a path too long for the shell.
 struct InstallerPath {
   std::u16string path;
   win::DWORD failure = 0;

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "launcher/installer_pin.h"
 #include "launcher/last_error.h"
 
 namespace launcher {
@@ -85,25 +86,30 @@ DWORD FindEntries(const SystemLibrary& wintrust, const SystemLibrary& crypt32,
   return 0;
 }
 
-// Whether the leaf certificate of the first signer is named exactly as Microsoft's.
-bool SignedByMicrosoft(Platform& os, const TrustEntries& entries, HANDLE state) {
+// 0 when the leaf certificate of the first signer is named exactly as Microsoft's, else why not:
+// TRUST_E_SUBJECT_NOT_TRUSTED for another name, or the error of a helper that gave no
+// certificate (TRUST_E_NO_SIGNER_CERT when it left none).
+DWORD SignerRefusal(Platform& os, const TrustEntries& entries, HANDLE state) {
+  const auto missing = [&os] { return LastErrorOr(os, TRUST_E_NO_SIGNER_CERT); };
   CRYPT_PROVIDER_DATA* const provider =
       os.WTHelperProvDataFromStateData(entries.providerData, state);
-  if (provider == nullptr) return false;
+  if (provider == nullptr) return missing();
   CRYPT_PROVIDER_SGNR* const signer =
       os.WTHelperGetProvSignerFromChain(entries.signer, provider, 0, FALSE, 0);
-  if (signer == nullptr) return false;
+  if (signer == nullptr) return missing();
   const CRYPT_PROVIDER_CERT* const leaf =
       os.WTHelperGetProvCertFromChain(entries.certificate, signer, 0);
-  if (leaf == nullptr || leaf->pCert == nullptr) return false;
+  if (leaf == nullptr || leaf->pCert == nullptr) return missing();
   // One character more than the name: a longer name, cut to fit, still differs.
   WCHAR name[kInstallerSigner.size() + 2] = {};
   const DWORD length =
       os.CertGetNameStringW(entries.name, leaf->pCert, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr,
                             name, static_cast<DWORD>(std::size(name)));
-  // The count includes the terminating NUL; an empty name is a count of 1.
-  if (length < 2 || length > std::size(name)) return false;
-  return std::u16string_view(name, length - 1) == kInstallerSigner;
+  // The count includes the terminating NUL; an empty name is a count of 1, and 0 no answer.
+  if (length == 0) return missing();
+  if (length < 2 || length > std::size(name)) return TRUST_E_SUBJECT_NOT_TRUSTED;
+  return std::u16string_view(name, length - 1) == kInstallerSigner ? 0
+                                                                   : TRUST_E_SUBJECT_NOT_TRUSTED;
 }
 
 }  // namespace
@@ -117,6 +123,8 @@ SignedInstaller::SignedInstaller(Platform& os, const std::u16string& path) : os_
     return;
   }
   refusal_ = Verify(path);
+  // Signed by Microsoft is not enough: only the one build this launcher exists for.
+  if (refusal_ == 0) refusal_ = CheckPinnedDigest(os, file_);
 }
 
 SignedInstaller::~SignedInstaller() {
@@ -162,7 +170,7 @@ DWORD SignedInstaller::Verify(const std::u16string& path) {
   const LONG answer = os_.WinVerifyTrust(entries.verify, noWindow, &action, &data);
   const StateRelease release{os_, entries.verify, noWindow, action, data};
   if (answer != 0) return static_cast<DWORD>(answer);
-  return SignedByMicrosoft(os_, entries, data.hWVTStateData) ? 0 : TRUST_E_SUBJECT_NOT_TRUSTED;
+  return SignerRefusal(os_, entries, data.hWVTStateData);
 }
 
 }  // namespace launcher

@@ -10,6 +10,7 @@
 namespace platform {
 
 // The mirrored Windows types, by their own names within this namespace.
+using win::ALG_ID;
 using win::BOOL;
 using win::BYTE;
 using win::CERT_CONTEXT;
@@ -22,6 +23,9 @@ using win::FARPROC;
 using win::FILETIME;
 using win::GUID;
 using win::HANDLE;
+using win::HCRYPTHASH;
+using win::HCRYPTKEY;
+using win::HCRYPTPROV;
 using win::HINSTANCE;
 using win::HKEY;
 using win::HMODULE;

@@ -34,6 +34,9 @@ static_assert(SameLayout<win::MEMORY_BASIC_INFORMATION, ::MEMORY_BASIC_INFORMATI
 static_assert(offsetof(win::MEMORY_BASIC_INFORMATION, State) ==
               offsetof(::MEMORY_BASIC_INFORMATION, State));
 static_assert(sizeof(win::LONG_PTR) == sizeof(LONG));
+static_assert(sizeof(win::HCRYPTPROV) == sizeof(::HCRYPTPROV));
+static_assert(sizeof(win::HCRYPTHASH) == sizeof(::HCRYPTHASH));
+static_assert(sizeof(win::ALG_ID) == sizeof(::ALG_ID));
 static_assert(SameLayout<win::GUID, ::GUID>);
 static_assert(SameLayout<win::WINTRUST_FILE_INFO, ::WINTRUST_FILE_INFO>);
 static_assert(offsetof(win::WINTRUST_FILE_INFO, hFile) == offsetof(::WINTRUST_FILE_INFO, hFile));
@@ -145,6 +148,17 @@ HANDLE Win32Platform::CreateFileW(const WCHAR* fileName, DWORD desiredAccess, DW
                        flagsAndAttributes, templateFile);
 }
 
+DWORD Win32Platform::SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh,
+                                    DWORD moveMethod) {
+  return ::SetFilePointer(file, distance, As<PLONG>(distanceHigh), moveMethod);
+}
+
+BOOL Win32Platform::ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead,
+                             void* overlapped) {
+  return ::ReadFile(file, buffer, bytesToRead, As<LPDWORD>(bytesRead),
+                    As<LPOVERLAPPED>(overlapped));
+}
+
 HMODULE Win32Platform::LoadLibraryExW(const WCHAR* fileName, HANDLE file, DWORD flags) {
   return As<HMODULE>(::LoadLibraryExW(As<LPCWSTR>(fileName), file, flags));
 }
@@ -190,6 +204,35 @@ DWORD Win32Platform::CertGetNameStringW(FARPROC entry, const CERT_CONTEXT* certi
                                         DWORD nameLength) {
   return Entry<::CertGetNameStringW>(entry)(As<PCCERT_CONTEXT>(certificate), type, flags,
                                             typeParameter, As<LPWSTR>(name), nameLength);
+}
+
+BOOL Win32Platform::CryptAcquireContextW(HCRYPTPROV* provider, const WCHAR* container,
+                                         const WCHAR* providerName, DWORD providerType,
+                                         DWORD flags) {
+  return ::CryptAcquireContextW(As<::HCRYPTPROV*>(provider), As<LPCWSTR>(container),
+                                As<LPCWSTR>(providerName), providerType, flags);
+}
+
+BOOL Win32Platform::CryptCreateHash(HCRYPTPROV provider, ALG_ID algorithm, HCRYPTKEY key,
+                                    DWORD flags, HCRYPTHASH* hash) {
+  return ::CryptCreateHash(provider, algorithm, key, flags, As<::HCRYPTHASH*>(hash));
+}
+
+BOOL Win32Platform::CryptHashData(HCRYPTHASH hash, const BYTE* data, DWORD length, DWORD flags) {
+  return ::CryptHashData(hash, data, length, flags);
+}
+
+BOOL Win32Platform::CryptGetHashParam(HCRYPTHASH hash, DWORD parameter, BYTE* data, DWORD* length,
+                                      DWORD flags) {
+  return ::CryptGetHashParam(hash, parameter, data, As<LPDWORD>(length), flags);
+}
+
+BOOL Win32Platform::CryptDestroyHash(HCRYPTHASH hash) {
+  return ::CryptDestroyHash(hash);
+}
+
+BOOL Win32Platform::CryptReleaseContext(HCRYPTPROV provider, DWORD flags) {
+  return ::CryptReleaseContext(provider, flags);
 }
 
 BOOL Win32Platform::GetVersionExA(OSVERSIONINFOA* info) {

@@ -28,6 +28,11 @@ using LRESULT = std::intptr_t;
 using LONG_PTR = std::intptr_t;
 using SIZE_T = std::uintptr_t;
 using HANDLE = void*;
+// CryptoAPI's handles are pointer-sized integers, not pointers.
+using HCRYPTPROV = std::uintptr_t;
+using HCRYPTHASH = std::uintptr_t;
+using HCRYPTKEY = std::uintptr_t;
+using ALG_ID = UINT;
 
 struct HKEY__;
 using HKEY = HKEY__*;
@@ -181,6 +186,9 @@ constexpr LONG ERROR_OPEN_FAILED = 110;
 constexpr LONG ERROR_MOD_NOT_FOUND = 126;
 constexpr LONG ERROR_PROC_NOT_FOUND = 127;
 constexpr LONG ERROR_BAD_PATHNAME = 161;
+constexpr LONG ERROR_FILENAME_EXCED_RANGE = 206;
+constexpr LONG ERROR_READ_FAULT = 30;
+constexpr LONG ERROR_CAN_NOT_COMPLETE = 1003;
 constexpr LONG ERROR_NO_MORE_ITEMS = 259;
 
 constexpr REGSAM KEY_READ = 0x20019;
@@ -213,6 +221,8 @@ constexpr DWORD FILE_SHARE_READ = 0x00000001;
 constexpr DWORD OPEN_EXISTING = 3;
 constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
 constexpr UINT MAX_PATH = 260;
+constexpr DWORD FILE_BEGIN = 0;
+constexpr DWORD INVALID_SET_FILE_POINTER = 0xFFFFFFFF;
 
 constexpr DWORD LOAD_WITH_ALTERED_SEARCH_PATH = 0x00000008;
 constexpr DWORD LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x00000800;
@@ -230,6 +240,14 @@ constexpr DWORD TRUST_E_SUBJECT_NOT_TRUSTED = 0x800B0004;
 constexpr DWORD TRUST_E_NOSIGNATURE = 0x800B0100;
 constexpr DWORD TRUST_E_BAD_DIGEST = 0x80096010;
 constexpr DWORD CERT_E_UNTRUSTEDROOT = 0x800B0109;
+constexpr DWORD TRUST_E_NO_SIGNER_CERT = 0x80096002;
+
+constexpr DWORD PROV_RSA_AES = 24;
+constexpr DWORD CRYPT_VERIFYCONTEXT = 0xF0000000;
+constexpr ALG_ID CALG_SHA_256 = 0x800C;
+constexpr DWORD HP_HASHVAL = 2;
+constexpr DWORD CRYPT_E_HASH_VALUE = 0x80091007;
+constexpr DWORD NTE_FAIL = 0x80090020;
 
 constexpr UINT PM_REMOVE = 0x0001;
 constexpr UINT WM_CLOSE = 0x0010;

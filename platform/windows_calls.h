@@ -30,6 +30,8 @@
 
 // The installer's file, and the DLLs loaded at run time (kernel32).
 #define LAUNCHER_CALL_CreateFileW(X) X(HANDLE, CreateFileW, (const WCHAR* fileName, DWORD desiredAccess, DWORD shareMode, void* securityAttributes, DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile))
+#define LAUNCHER_CALL_SetFilePointer(X) X(DWORD, SetFilePointer, (HANDLE file, LONG distance, LONG* distanceHigh, DWORD moveMethod))
+#define LAUNCHER_CALL_ReadFile(X) X(BOOL, ReadFile, (HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead, void* overlapped))
 #define LAUNCHER_CALL_LoadLibraryExW(X) X(HMODULE, LoadLibraryExW, (const WCHAR* fileName, HANDLE file, DWORD flags))
 #define LAUNCHER_CALL_GetSystemDirectoryW(X) X(UINT, GetSystemDirectoryW, (WCHAR* buffer, UINT size))
 #define LAUNCHER_CALL_GetProcAddress(X) X(FARPROC, GetProcAddress, (HMODULE module, const char* procName))
@@ -42,6 +44,14 @@
 #define LAUNCHER_CALL_WTHelperGetProvSignerFromChain(X) X(CRYPT_PROVIDER_SGNR*, WTHelperGetProvSignerFromChain, (FARPROC entry, CRYPT_PROVIDER_DATA* data, DWORD signerIndex, BOOL counterSigner, DWORD counterSignerIndex))
 #define LAUNCHER_CALL_WTHelperGetProvCertFromChain(X) X(CRYPT_PROVIDER_CERT*, WTHelperGetProvCertFromChain, (FARPROC entry, CRYPT_PROVIDER_SGNR* signer, DWORD certificateIndex))
 #define LAUNCHER_CALL_CertGetNameStringW(X) X(DWORD, CertGetNameStringW, (FARPROC entry, const CERT_CONTEXT* certificate, DWORD type, DWORD flags, void* typeParameter, WCHAR* name, DWORD nameLength))
+
+// SHA-256 of the installer's file (CryptoAPI, advapi32).
+#define LAUNCHER_CALL_CryptAcquireContextW(X) X(BOOL, CryptAcquireContextW, (HCRYPTPROV* provider, const WCHAR* container, const WCHAR* providerName, DWORD providerType, DWORD flags))
+#define LAUNCHER_CALL_CryptCreateHash(X) X(BOOL, CryptCreateHash, (HCRYPTPROV provider, ALG_ID algorithm, HCRYPTKEY key, DWORD flags, HCRYPTHASH* hash))
+#define LAUNCHER_CALL_CryptHashData(X) X(BOOL, CryptHashData, (HCRYPTHASH hash, const BYTE* data, DWORD length, DWORD flags))
+#define LAUNCHER_CALL_CryptGetHashParam(X) X(BOOL, CryptGetHashParam, (HCRYPTHASH hash, DWORD parameter, BYTE* data, DWORD* length, DWORD flags))
+#define LAUNCHER_CALL_CryptDestroyHash(X) X(BOOL, CryptDestroyHash, (HCRYPTHASH hash))
+#define LAUNCHER_CALL_CryptReleaseContext(X) X(BOOL, CryptReleaseContext, (HCRYPTPROV provider, DWORD flags))
 
 // Locale (kernel32).
 #define LAUNCHER_CALL_GetVersionExA(X) X(BOOL, GetVersionExA, (OSVERSIONINFOA* info))
@@ -83,11 +93,14 @@
   LAUNCHER_CALL_ExitProcess(X) LAUNCHER_CALL_GetModuleFileNameA(X) LAUNCHER_CALL_GetModuleFileNameW(X) \
   LAUNCHER_CALL_GetLastError(X) LAUNCHER_CALL_GetModuleHandleA(X) LAUNCHER_CALL_OutputDebugStringA(X) \
   LAUNCHER_CALL_VirtualQuery(X) \
-  LAUNCHER_CALL_CreateFileW(X) LAUNCHER_CALL_LoadLibraryExW(X) LAUNCHER_CALL_GetSystemDirectoryW(X) \
+  LAUNCHER_CALL_CreateFileW(X) LAUNCHER_CALL_SetFilePointer(X) LAUNCHER_CALL_ReadFile(X) \
+  LAUNCHER_CALL_LoadLibraryExW(X) LAUNCHER_CALL_GetSystemDirectoryW(X) \
   LAUNCHER_CALL_GetProcAddress(X) LAUNCHER_CALL_FreeLibrary(X) \
   LAUNCHER_CALL_WinVerifyTrust(X) LAUNCHER_CALL_WTHelperProvDataFromStateData(X) \
   LAUNCHER_CALL_WTHelperGetProvSignerFromChain(X) LAUNCHER_CALL_WTHelperGetProvCertFromChain(X) \
   LAUNCHER_CALL_CertGetNameStringW(X) \
+  LAUNCHER_CALL_CryptAcquireContextW(X) LAUNCHER_CALL_CryptCreateHash(X) LAUNCHER_CALL_CryptHashData(X) \
+  LAUNCHER_CALL_CryptGetHashParam(X) LAUNCHER_CALL_CryptDestroyHash(X) LAUNCHER_CALL_CryptReleaseContext(X) \
   LAUNCHER_CALL_GetVersionExA(X) LAUNCHER_CALL_GetACP(X) LAUNCHER_CALL_GetCPInfo(X) \
   LAUNCHER_CALL_PeekMessageA(X) LAUNCHER_CALL_TranslateMessage(X) LAUNCHER_CALL_DispatchMessageA(X) \
   LAUNCHER_CALL_MsgWaitForMultipleObjectsEx(X) LAUNCHER_CALL_GetClassInfoA(X) LAUNCHER_CALL_RegisterClassA(X) \

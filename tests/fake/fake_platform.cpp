@@ -559,6 +559,31 @@ HANDLE FakePlatform::CreateFileW(const WCHAR* fileName, DWORD desiredAccess, DWO
   return kInstallerFile;
 }
 
+DWORD FakePlatform::SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh,
+                                   DWORD moveMethod) {
+  if (auto injected = Begin("SetFilePointer", {Hex(file), std::to_string(distance),
+                                               Hex(distanceHigh), std::to_string(moveMethod)}))
+    return static_cast<DWORD>(*injected);
+  if (file != kInstallerFile || !installerFileOpen) throw std::logic_error("a seek in no file");
+  if (distanceHigh != nullptr || moveMethod != FILE_BEGIN || distance < 0)
+    throw std::logic_error("the fake seeks only from the start");
+  installerPosition_ = static_cast<size_t>(distance);
+  return static_cast<DWORD>(End(distance));
+}
+
+BOOL FakePlatform::ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead,
+                            void* overlapped) {
+  if (auto injected = Begin("ReadFile", {Hex(file), std::to_string(bytesToRead)})) return *injected;
+  if (file != kInstallerFile || !installerFileOpen || overlapped != nullptr)
+    throw std::logic_error("a read of a file that is not held");
+  const size_t left = installerBytes.size() - std::min(installerPosition_, installerBytes.size());
+  const size_t count = std::min<size_t>({left, bytesToRead, readLimit.value_or(bytesToRead)});
+  std::memcpy(buffer, installerBytes.data() + installerPosition_, count);
+  installerPosition_ += count;
+  *bytesRead = static_cast<DWORD>(count);
+  return End(TRUE);
+}
+
 HMODULE FakePlatform::LoadLibraryExW(const WCHAR* fileName, HANDLE file, DWORD flags) {
   if (auto injected = Begin("LoadLibraryExW", {Text(fileName), Hex(file), Hex(flags)}))
     return reinterpret_cast<HMODULE>(*injected);
@@ -644,6 +669,7 @@ LONG FakePlatform::WinVerifyTrust(FARPROC entry, HWND window, GUID* action, WINT
     throw std::logic_error("a verify of a file that is not held");
   data->hWVTStateData = kTrustState;
   trustStateOpen = true;
+  installerPosition_ = installerBytes.size();  // the check read the file, as Windows' does
   return static_cast<LONG>(End(trustAnswer));
 }
 
@@ -700,6 +726,88 @@ DWORD FakePlatform::CertGetNameStringW(FARPROC entry, const CERT_CONTEXT* certif
   std::copy_n(text.begin(), length, name);
   name[length] = u'\0';
   return static_cast<DWORD>(End(static_cast<long>(length + 1)));
+}
+
+namespace {
+const HCRYPTPROV kHashProvider = 0x4000;
+const HCRYPTHASH kHash = 0x4100;
+}  // namespace
+
+BOOL FakePlatform::CryptAcquireContextW(HCRYPTPROV* provider, const WCHAR* container,
+                                        const WCHAR* providerName, DWORD providerType,
+                                        DWORD flags) {
+  if (auto injected = Begin("CryptAcquireContextW", {Text(container), Text(providerName),
+                                                     std::to_string(providerType), Hex(flags)}))
+    return *injected;
+  // Only the one kind of provider the platform has for SHA-256, with no key container.
+  if (container != nullptr || providerType != PROV_RSA_AES || flags != CRYPT_VERIFYCONTEXT) {
+    lastError = 0x80090017;  // NTE_PROV_TYPE_NOT_DEF
+    return End(FALSE);
+  }
+  *provider = kHashProvider;
+  hashProviderOpen = true;
+  return End(TRUE);
+}
+
+BOOL FakePlatform::CryptCreateHash(HCRYPTPROV provider, ALG_ID algorithm, HCRYPTKEY key,
+                                   DWORD flags, HCRYPTHASH* hash) {
+  if (auto injected = Begin("CryptCreateHash",
+                            {Hex(provider), Hex(algorithm), Hex(key), std::to_string(flags)}))
+    return *injected;
+  if (provider != kHashProvider || !hashProviderOpen || algorithm != CALG_SHA_256 || key != 0) {
+    lastError = 0x80090008;  // NTE_BAD_ALGID
+    return End(FALSE);
+  }
+  *hash = kHash;
+  hashOpen = true;
+  hashed_.clear();
+  return End(TRUE);
+}
+
+BOOL FakePlatform::CryptHashData(HCRYPTHASH hash, const BYTE* data, DWORD length, DWORD flags) {
+  if (auto injected = Begin("CryptHashData", {Hex(hash), std::to_string(length)})) return *injected;
+  if (hash != kHash || !hashOpen || flags != 0) throw std::logic_error("data for no hash");
+  hashed_.append(reinterpret_cast<const char*>(data), length);
+  return End(TRUE);
+}
+
+BOOL FakePlatform::CryptGetHashParam(HCRYPTHASH hash, DWORD parameter, BYTE* data, DWORD* length,
+                                     DWORD flags) {
+  if (auto injected = Begin("CryptGetHashParam",
+                            {Hex(hash), std::to_string(parameter), std::to_string(*length)}))
+    return *injected;
+  if (hash != kHash || !hashOpen || parameter != HP_HASHVAL || flags != 0)
+    throw std::logic_error("a hash value asked of no hash");
+  const std::string& digest = hashed_ == installerBytes ? installerDigest : kOtherDigest;
+  if (data == nullptr || *length < digest.size()) {
+    *length = static_cast<DWORD>(digest.size());
+    lastError = ERROR_MORE_DATA;
+    return End(data == nullptr);
+  }
+  std::memcpy(data, digest.data(), digest.size());
+  *length = static_cast<DWORD>(digest.size());
+  return End(TRUE);
+}
+
+BOOL FakePlatform::CryptDestroyHash(HCRYPTHASH hash) {
+  if (auto injected = Begin("CryptDestroyHash", {Hex(hash)})) return *injected;
+  if (hash != kHash || !hashOpen) {
+    ++invalidCloses;
+    return End(FALSE);
+  }
+  hashOpen = false;
+  return End(TRUE);
+}
+
+BOOL FakePlatform::CryptReleaseContext(HCRYPTPROV provider, DWORD flags) {
+  if (auto injected = Begin("CryptReleaseContext", {Hex(provider), std::to_string(flags)}))
+    return *injected;
+  if (provider != kHashProvider || !hashProviderOpen || flags != 0) {
+    ++invalidCloses;
+    return End(FALSE);
+  }
+  hashProviderOpen = false;
+  return End(TRUE);
 }
 
 BOOL FakePlatform::GetVersionExA(OSVERSIONINFOA* info) {

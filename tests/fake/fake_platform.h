@@ -91,6 +91,17 @@ class FakePlatform final : public Platform {
   std::optional<win::DWORD> installerOpenError;
   win::LONG trustAnswer = 0;
   std::u16string signerName = u"Microsoft Corporation";
+  // The installer's bytes, as ReadFile serves them from the held file, and the SHA-256 that the
+  // hash gives for exactly those bytes, read whole from the first; any other bytes hash to
+  // kOtherDigest. By default the installer is the pinned build.
+  std::string installerBytes = "MZ a stand-in for vc_redist.x86.exe";
+  std::string installerDigest = std::string(kPinnedBuildDigest, 32);
+  static constexpr const char* kPinnedBuildDigest =
+      "\xCE\x48\x43\xA9\x46\xEE\x37\x32\xEB\x2B\xFC\x09\x8D\xB5\x74\x1D"
+      "\xC5\x49\x5C\x7B\xEA\x20\x4E\x11\xD3\x79\x33\x6D\xCC\x68\xE8\x75";
+  static inline const std::string kOtherDigest = std::string(32, '\xEE');
+  // ReadFile gives at most this many bytes a call, as it may before the end of a file.
+  std::optional<win::DWORD> readLimit;
   // LoadLibraryExW does not know LOAD_LIBRARY_SEARCH_SYSTEM32, as on Windows 7 without
   // KB2533623: it fails with ERROR_INVALID_PARAMETER.
   bool librarySearchFlagUnknown = false;
@@ -144,7 +155,7 @@ class FakePlatform final : public Platform {
   // Successful key opens whose handle was not closed yet.
   int OpenKeyCount() const { return static_cast<int>(openKeys_.size()); }
   bool rootKeyClosed = false;
-  // Closes of key or process handles that were not open.
+  // Closes of key, process, library or hash handles that were not open.
   int invalidCloses = 0;
 
   std::optional<RecordedShellRequest> shellRequest;
@@ -155,6 +166,9 @@ class FakePlatform final : public Platform {
   // verify left and no close released.
   std::map<std::u16string, int> loadedLibraries;
   bool trustStateOpen = false;
+  // CryptoAPI handles given out and not yet released.
+  bool hashProviderOpen = false;
+  bool hashOpen = false;
   bool processHandleOpen = false;
   int processHandleCloses = 0;
   bool processEnded = false;
@@ -211,6 +225,8 @@ class FakePlatform final : public Platform {
   std::map<std::string, win::FARPROC> entries_;
   void CheckEntry(FARPROC entry, const char* function) const;
   win::CRYPT_PROVIDER_CERT leaf_{};
+  size_t installerPosition_ = 0;
+  std::string hashed_;  // what CryptHashData was given since the hash was made
   static FakePlatform* current_;
 };
 

@@ -49,6 +49,14 @@ constexpr FailureResult kFailureResults[] = {
     {"WTHelperGetProvSignerFromChain", 0},
     {"WTHelperGetProvCertFromChain", 0},
     {"CertGetNameStringW", 1},  // an empty name
+    {"SetFilePointer", static_cast<long>(win::INVALID_SET_FILE_POINTER)},
+    {"ReadFile", win::FALSE},
+    {"CryptAcquireContextW", win::FALSE},
+    {"CryptCreateHash", win::FALSE},
+    {"CryptHashData", win::FALSE},
+    {"CryptGetHashParam", win::FALSE},
+    {"CryptDestroyHash", win::FALSE},
+    {"CryptReleaseContext", win::FALSE},
     {"GetVersionExA", win::FALSE},
     {"GetCPInfo", win::FALSE},
     {"PeekMessageA", win::FALSE},
@@ -202,6 +210,8 @@ void Check(const RunResult& run, const Expected& expected) {
   EXPECT_EQ(os.Count("FreeLibrary"), count("LoadLibraryExW", succeeded(0)));
   EXPECT_EQ(count("WinVerifyTrust", withArgument(2, "2")),
             count("WinVerifyTrust", withArgument(2, "1")));
+  EXPECT_EQ(os.Count("CryptReleaseContext"), count("CryptAcquireContextW", succeeded(win::FALSE)));
+  EXPECT_EQ(os.Count("CryptDestroyHash"), count("CryptCreateHash", succeeded(win::FALSE)));
   EXPECT_EQ(os.invalidCloses, 0);
   EXPECT_FALSE(os.blockedForever);
   EXPECT_FALSE(State.ErrorReportingActive);
@@ -259,10 +269,16 @@ const std::map<std::string, win::DWORD> kRefusals = {
     {"LoadLibraryExW", win::ERROR_MOD_NOT_FOUND},
     {"GetProcAddress", win::ERROR_PROC_NOT_FOUND},
     {"WinVerifyTrust", win::TRUST_E_NOSIGNATURE},
-    {"WTHelperProvDataFromStateData", win::TRUST_E_SUBJECT_NOT_TRUSTED},
-    {"WTHelperGetProvSignerFromChain", win::TRUST_E_SUBJECT_NOT_TRUSTED},
-    {"WTHelperGetProvCertFromChain", win::TRUST_E_SUBJECT_NOT_TRUSTED},
+    {"WTHelperProvDataFromStateData", win::TRUST_E_NO_SIGNER_CERT},
+    {"WTHelperGetProvSignerFromChain", win::TRUST_E_NO_SIGNER_CERT},
+    {"WTHelperGetProvCertFromChain", win::TRUST_E_NO_SIGNER_CERT},
     {"CertGetNameStringW", win::TRUST_E_SUBJECT_NOT_TRUSTED},
+    {"SetFilePointer", win::ERROR_READ_FAULT},
+    {"ReadFile", win::ERROR_READ_FAULT},
+    {"CryptAcquireContextW", win::NTE_FAIL},
+    {"CryptCreateHash", win::NTE_FAIL},
+    {"CryptHashData", win::NTE_FAIL},
+    {"CryptGetHashParam", win::NTE_FAIL},
 };
 
 // The outcome that the failure rules give when the baseline's call at index fails.
@@ -298,8 +314,10 @@ Expected WithFault(const Scenario& scenario, const std::vector<Call>& baseline, 
     expected = ForAnswer(Answer::kInstalled, 0);
     expected.status = 217;
   } else if (call.name == "ShellExecuteExW") {
+    // Failed without a last error: never reported as 0.
     expected.code = 0;
     expected.startFails = true;
+    expected.refusal = win::ERROR_CAN_NOT_COMPLETE;
   } else if (call.name == "MsgWaitForMultipleObjectsEx" ||
              (call.name == "GetExitCodeProcess" && index == lastRead)) {
     // The wait is given up, or its last read keeps the running state of the one before.
@@ -397,7 +415,9 @@ TEST(FaultInjectionTest, MemoryRunningOutAtEveryStartUpAndShutdownCall) {
 TEST(FaultInjectionTest, UnusualButLegalResults) {
   const Scenario& installed = kScenarios[0];
   const Scenario& missing = kScenarios[1];
-  const std::string longFolder = "C:\\" + std::string(250, 'd') + "\\";
+  // Over 260 characters with the executable's name, short enough for the shell with the
+  // installer's.
+  const std::string longFolder = "C:\\" + std::string(230, 'd') + "\\";
   const std::string installerBesideLongFolder = "\"" + longFolder + "vc_redist.x86.exe\"";
 
   // Changes the matching entry's value between its size query and its data read, the

@@ -43,7 +43,10 @@ TEST_F(LaunchSequenceTest, InstalledRedistributableIsLeftAlone) {
 }
 
 TEST_F(LaunchSequenceTest, MissingRedistributableStartsTheInstallerBesideTheExecutable) {
-  const std::u16string longFolder = u"C:\\" + std::u16string(300, u'd') + u"\\";
+  // The longest installer path the shell takes quoted, 257 characters; and a longer path to
+  // the executable itself, which takes a second buffer.
+  const std::u16string longestFolder = u"C:\\" + std::u16string(236, u'd') + u"\\";
+  const std::u16string longFolder = u"C:\\" + std::u16string(200, u'd') + u"\\";
   struct Case {
     std::string ansiPath;  // as GetModuleFileNameA gives it
     std::u16string path;
@@ -57,14 +60,14 @@ TEST_F(LaunchSequenceTest, MissingRedistributableStartsTheInstallerBesideTheExec
        u"\"\\\\server\\share\\tools\\vc_redist.x86.exe\""},
       {"", u"C:\\Program Files\\My Tools\\launcher.exe",
        u"\"C:\\Program Files\\My Tools\\vc_redist.x86.exe\""},
-      {"", u"C:launcher.exe", u"\"C:vc_redist.x86.exe\""},
       // A folder named with a letter of the ANSI code page, and one that it cannot hold.
       {"C:\\Outils\\Caf\xE9\\launcher.exe", u"C:\\Outils\\Café\\launcher.exe",
        u"\"C:\\Outils\\Café\\vc_redist.x86.exe\""},
       {"C:\\Users\\????\\launcher.exe", u"C:\\Users\\Олег\\launcher.exe",
        u"\"C:\\Users\\Олег\\vc_redist.x86.exe\""},
+      {"", longestFolder + u"launcher.exe", u"\"" + longestFolder + u"vc_redist.x86.exe\""},
       {"",
-       longFolder + u"launcher.exe",
+       longFolder + std::u16string(60, u'n') + u".exe",
        u"\"" + longFolder + u"vc_redist.x86.exe\"",
        {"261", "522"}},
   };
@@ -87,8 +90,11 @@ TEST_F(LaunchSequenceTest, MissingRedistributableStartsTheInstallerBesideTheExec
   }
 }
 
-TEST_F(LaunchSequenceTest, WithoutAFolderNothingIsStarted) {
-  // The shell would look for a bare name in the current folder, then on the PATH.
+TEST_F(LaunchSequenceTest, WithoutAPlainlyAbsoluteFolderNothingIsStarted) {
+  // The shell would look for a bare name in the current folder, then on the PATH; for a
+  // drive-relative one in that drive's current folder; a device or raw path, a stream, or a
+  // path it cannot take whole is no folder to start an installer from.
+  const std::u16string tooLong = u"C:\\" + std::u16string(237, u'd') + u"\\launcher.exe";
   struct Case {
     const char* what;
     std::u16string path;
@@ -101,6 +107,16 @@ TEST_F(LaunchSequenceTest, WithoutAFolderNothingIsStarted) {
       {"empty path", u"", std::nullopt, 161},
       {"no delimiter", std::u16string(260, u'x'), std::nullopt, 161},
       {"no delimiter, longer than the first buffer", std::u16string(300, u'x'), std::nullopt, 161},
+      {"drive-relative", u"C:launcher.exe", std::nullopt, 161},
+      {"drive-relative, in a sub-folder", u"C:Tools\\launcher.exe", std::nullopt, 161},
+      {"rooted without a drive", u"\\Tools\\launcher.exe", std::nullopt, 161},
+      {"forward slashes", u"C:/Tools/launcher.exe", std::nullopt, 161},
+      {"a raw path", u"\\\\?\\C:\\Tools\\launcher.exe", std::nullopt, 161},
+      {"a raw network path", u"\\\\?\\UNC\\server\\share\\launcher.exe", std::nullopt, 161},
+      {"a device path", u"\\\\.\\C:\\Tools\\launcher.exe", std::nullopt, 161},
+      {"no server name", u"\\\\\\share\\launcher.exe", std::nullopt, 161},
+      {"a stream of a file", u"C:\\Tools\\launcher.exe:launcher.exe", std::nullopt, 161},
+      {"one character too long for the shell", tooLong, std::nullopt, 206},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -22,6 +22,7 @@ class LauncherTest : public ::testing::Test {
     EXPECT_FALSE(os.installerFileOpen) << "the installer's file was left open";
     EXPECT_TRUE(os.loadedLibraries.empty()) << "a library was left loaded";
     EXPECT_FALSE(os.trustStateOpen) << "a verify's state was not released";
+    EXPECT_FALSE(os.hashOpen || os.hashProviderOpen) << "a hash or its provider was left open";
   }
 
   platform::fake::FakePlatform os;

@@ -34,7 +34,7 @@ class SignatureGateTest : public LauncherTest {
   TApplication app;
 };
 
-TEST_F(SignatureGateTest, OnlyAFileThatMicrosoftSignedIsStarted) {
+TEST_F(SignatureGateTest, OnlyThePinnedBuildThatMicrosoftSignedIsStarted) {
   struct Case {
     const char* what;
     std::function<void(FakePlatform&)> setUp;
@@ -50,8 +50,35 @@ TEST_F(SignatureGateTest, OnlyAFileThatMicrosoftSignedIsStarted) {
   const auto openError = [](win::DWORD error) {
     return [=](FakePlatform& os) { os.installerOpenError = error; };
   };
+  const auto digestOff = [](FakePlatform& os) { os.installerDigest[31] ^= 1; };
+  const auto bigFile = [](FakePlatform& os) {
+    os.installerBytes.assign(300 * 1024 + 7, 'x');  // several reads
+    os.installerBytes[150000] = 'y';
+  };
   const Case cases[] = {
-      {"signed by Microsoft", [](FakePlatform&) {}, 0},
+      {"signed by Microsoft, the pinned build", [](FakePlatform&) {}, 0},
+      {"the pinned build, larger than one read", bigFile, 0},
+      {"the pinned build, read in short pieces",
+       [&](FakePlatform& os) {
+         bigFile(os);
+         os.readLimit = 4000;
+       },
+       0},
+      {"signed by Microsoft, another build: one byte of its digest off", digestOff, 2148077575u},
+      {"another build, unsigned: the signature decides first",
+       [&](FakePlatform& os) {
+         digestOff(os);
+         os.trustAnswer = static_cast<win::LONG>(0x800B0100);
+       },
+       2148204800u},
+      {"the file cannot be read", Failing("ReadFile", 0, 23), 23},
+      {"the file cannot be read, no reason given", Failing("ReadFile", 0, 0), 30},
+      {"the file cannot be rewound", Failing("SetFilePointer", -1, 6), 6},
+      {"no hash provider", Failing("CryptAcquireContextW", 0, 0x80090017), 2148073495u},
+      {"no hash provider, no reason given", Failing("CryptAcquireContextW", 0, 0), 2148073504u},
+      {"no SHA-256", Failing("CryptCreateHash", 0, 0x80090008), 2148073480u},
+      {"hashing fails", Failing("CryptHashData", 0, 0), 2148073504u},
+      {"no digest given", Failing("CryptGetHashParam", 0, 0x80090002), 2148073474u},
       {"unsigned", trust(0x800B0100), 2148204800u},
       {"altered after signing", trust(0x80096010), 2148098064u},
       {"chain to an untrusted root", trust(0x800B0109), 2148204809u},
@@ -63,10 +90,12 @@ TEST_F(SignatureGateTest, OnlyAFileThatMicrosoftSignedIsStarted) {
       {"missing", openError(2), 2},
       {"being written", openError(32), 32},
       {"refused without a reason", openError(0), 110},
-      {"no provider data", Failing("WTHelperProvDataFromStateData", 0, 0), 2148204548u},
-      {"no signer", Failing("WTHelperGetProvSignerFromChain", 0, 0), 2148204548u},
-      {"no leaf certificate", Failing("WTHelperGetProvCertFromChain", 0, 0), 2148204548u},
-      {"no name read", Failing("CertGetNameStringW", 0, 0), 2148204548u},
+      // A helper that gives nothing: its own error, else "no signer's certificate".
+      {"no provider data", Failing("WTHelperProvDataFromStateData", 0, 0), 2148098050u},
+      {"no provider data, with a reason", Failing("WTHelperProvDataFromStateData", 0, 8), 8},
+      {"no signer", Failing("WTHelperGetProvSignerFromChain", 0, 0), 2148098050u},
+      {"no leaf certificate", Failing("WTHelperGetProvCertFromChain", 0, 0), 2148098050u},
+      {"no name read", Failing("CertGetNameStringW", 0, 0), 2148098050u},
       {"wintrust.dll not loaded", Failing("LoadLibraryExW", 0, 126, 0, "wintrust.dll"), 126},
       {"crypt32.dll not loaded", Failing("LoadLibraryExW", 0, 5, 0, "crypt32.dll"), 5},
       {"a load failing without a reason", Failing("LoadLibraryExW", 0, 0), 126},
@@ -115,6 +144,7 @@ TEST_F(SignatureGateTest, OnlyAFileThatMicrosoftSignedIsStarted) {
     EXPECT_FALSE(fake.installerFileOpen);
     EXPECT_TRUE(fake.loadedLibraries.empty());
     EXPECT_FALSE(fake.trustStateOpen);
+    EXPECT_FALSE(fake.hashOpen || fake.hashProviderOpen);
     EXPECT_FALSE(fake.processHandleOpen);
     application.Destroy();
   }
@@ -142,6 +172,16 @@ TEST_F(SignatureGateTest, ChecksTheHeldFileOfflineWithoutAWindow) {
                                              Hex(FakePlatform::kInstallerFile)};
   EXPECT_EQ(verify[0].args, expected);
   EXPECT_EQ(verify[1].args.at(2), "2");  // the state released
+  // The platform's SHA-256, over the held file from its first byte, after the signature check.
+  EXPECT_EQ(os.CallsTo("CryptAcquireContextW").at(0).args,
+            (std::vector<std::string>{"(null)", "(null)", "24", "0xF0000000"}));
+  EXPECT_EQ(os.CallsTo("CryptCreateHash").at(0).args.at(1), "0x800C");
+  const auto names = os.CallNames();
+  const auto seek = std::ranges::find(names, "SetFilePointer");
+  EXPECT_GT(seek, std::ranges::find(names, "WinVerifyTrust"));
+  EXPECT_LT(seek, std::ranges::find(names, "ReadFile"));
+  EXPECT_EQ(os.CallsTo("SetFilePointer").at(0).args,
+            (std::vector<std::string>{Hex(FakePlatform::kInstallerFile), "0", "0x0", "0"}));
   EXPECT_EQ(os.CallsTo("WTHelperGetProvSignerFromChain").at(0).args.at(1), "0");  // first signer
   EXPECT_EQ(os.CallsTo("CertGetNameStringW").at(0).args.at(1), "4");  // simple display name
 }
