@@ -1,11 +1,15 @@
 #!/usr/bin/env python3
 """Measures launcher.exe under Wine against baselines started the same way, and prints one table.
 
-usage: PYTHONPATH=tests/lib run_bench.py [--build build/windows] [--rounds N] [--windows 32|64]
+usage: PYTHONPATH=tests/lib run_bench.py [--build build/windows] [--launcher EXE] [--rounds N]
+                                        [--windows 32|64]
 
 Uses the tools the Windows build made in bench/ (a starter that times programs on the performance
 counter, an empty GUI program, a minimal uninstall-entry scanner) and the Wine tests' stub as the
 installer, in a throwaway prefix of the tests' Wine lab, removed when done. Standard library only.
+The shipped launcher starts Microsoft's installer alone, pinned by its digest: the bench runs
+copies pinned to its stubs (pinned_copy.py), one of them padded to Microsoft's installer's size.
+--launcher measures another build, an older one without a pin as it is.
 """
 
 import argparse
@@ -23,13 +27,18 @@ import textwrap
 import time
 
 import pe_image
-from redistributable import DISPLAY_NAME
+import pinned_copy
+import sign_installers
+from redistributable import DISPLAY_NAME, INSTALLER, INSTALLER_SHA256
 from winelab import REG_SZ, WOW_UNINSTALL, Case, Lab, LabError, StubLog, sz, wait_for
 
 # Wine lists sub-keys in case-insensitive order, so this one comes last.
 MATCH_KEY = "{ZZZZZZZZ-ZZZZ-ZZZZ-ZZZZ-ZZZZZZZZZZZZ}"
 ENTRIES = 3000
 SLEEP_MS = 3000
+# Microsoft's VC_redist.x86.exe of the pinned build is about this size: its signature and digest
+# are checked over every byte before the start.
+LARGE_INSTALLER = 13 * 1024 * 1024
 CPU_WINDOW_MS = 2000
 REG_EXE = r"C:\windows\system32\reg.exe"
 
@@ -197,13 +206,13 @@ def measure_scan(lab, tools, app, rounds):
     return runs
 
 
-def measure_wait(lab, tools, app, rounds):
+def measure_wait(lab, tools, app, rounds, sleep_ms=SLEEP_MS, meter=True):
     """The runtime missing: the installer sleeps; the time from the launcher's start to the
-    installer's, the launcher's processor use meanwhile, and the time from the installer's exit
-    to the launcher's."""
+    installer's, the launcher's processor use meanwhile (unless not metered), and the time from
+    the installer's exit to the launcher's."""
     lab.uninstall()
     starter = Starter(lab, tools, [launcher_job(lab, app)], warmups=1, rounds=rounds,
-                      env=stub_env(lab, app, STUB_SLEEP_MS=str(SLEEP_MS)))
+                      env=stub_env(lab, app, STUB_SLEEP_MS=str(sleep_ms)))
     samples = []  # dicts: round, installer, busy_ms, wall_ms, overlapped, latency_ms, start_ms
     seen = set()
     try:
@@ -215,10 +224,12 @@ def measure_wait(lab, tools, app, rounds):
                 if installer is None:
                     raise BenchError("the launcher did not start the installer")
                 seen.add(installer)
+                current.update(installer=installer)
+                if not meter:
+                    continue
                 out = lab.poke(0, f"cpu:{CPU_WINDOW_MS}:{fields[3]}")
                 info = dict(f.split("=") for f in out[0].split()[1:])
                 current.update(busy_ms=float(info["busy_ms"]), wall_ms=float(info["wall_ms"]),
-                               installer=installer,
                                # An exit already logged may fall inside the window.
                                overlapped=installer in StubLog(app.log_path).ends)
             elif fields[0] == "run" and current["round"] >= 0:
@@ -238,6 +249,28 @@ def measure_wait(lab, tools, app, rounds):
     finally:
         starter.kill()
     return samples
+
+
+def pinned_launcher(launcher, installer, work_dir):
+    """A copy of the launcher pinned to the installer, or the launcher itself when it pins
+    nothing (a build from before the pin)."""
+    with open(launcher, "rb") as f, open(installer, "rb") as g:
+        data, stub = f.read(), g.read()
+    if INSTALLER_SHA256 not in data:
+        return launcher
+    copy = os.path.join(work_dir, f"launcher.pinned-{hashlib.sha256(stub).hexdigest()[:8]}.exe")
+    with open(copy, "wb") as f:
+        f.write(pinned_copy.pinned_to(data, stub))
+    return copy
+
+
+def large_installer(lab, work_dir):
+    """The tests' stub padded to the size of Microsoft's installer and signed as it is."""
+    padded = os.path.join(work_dir, "stub_installer.large.exe")
+    signed = os.path.join(work_dir, "stub_installer.large-signed.exe")
+    sign_installers.pad(lab.installer("unsigned"), padded, LARGE_INSTALLER)
+    sign_installers.sign_as_microsoft(padded, signed, lab.signed_dir)
+    return signed
 
 
 def meter_check(lab, root):
@@ -325,7 +358,7 @@ class Table:
         return "\n".join(out)
 
 
-def report(facts, present, scan, wait, meter, sizes, load, started, windows):
+def report(facts, present, scan, wait, large_wait, meter, sizes, load, started, windows):
     model, cores, wine = facts
     timed, polled = present
     t = Table()
@@ -372,8 +405,10 @@ def report(facts, present, scan, wait, meter, sizes, load, started, windows):
     latency = [s["latency_ms"] for s in wait]
     t.add("4 installer exit to launcher exit", latency, "ms", "{:.2f}", "<= 20 ms",
           verdict(statistics.median(latency), 20))
-    t.add("  launcher start to installer start (signature checked)", [s["start_ms"] for s in wait],
-          "ms", "{:.1f}")
+    t.add("  launcher start to installer start (signature and digest checked)",
+          [s["start_ms"] for s in wait], "ms", "{:.1f}")
+    t.add(f"  ... with a {LARGE_INSTALLER >> 20} MiB installer, as Microsoft's is",
+          [s["start_ms"] for s in large_wait], "ms", "{:.1f}")
 
     peaks = {label: [r["peak"] / 1024 for r in polled if r["label"] == label and r["peak"] > 0]
              for label in ("launcher", "empty", "empty_imports", "empty_window")}
@@ -421,13 +456,15 @@ def main():
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--build", default="build/windows",
                         help="folder with launcher.exe, bench/*.exe and tests/e2e/*.exe")
+    parser.add_argument("--launcher", help="the launcher to measure (default: launcher.exe in "
+                        "--build)")
     parser.add_argument("--rounds", type=int, default=9, help="measured runs per figure (>= 5)")
     parser.add_argument("--windows", type=int, choices=(32, 64), default=32,
                         help="the kind of Windows the prefix stands for (default: 32)")
     options = parser.parse_args()
     if options.rounds < 5:
         parser.error("--rounds must be at least 5")
-    launcher = os.path.abspath(os.path.join(options.build, "launcher.exe"))
+    launcher = os.path.abspath(options.launcher or os.path.join(options.build, "launcher.exe"))
     helpers = os.path.join(options.build, "tests", "e2e")
     built_tools = os.path.join(options.build, "bench")
     for path in [launcher] + [os.path.join(built_tools, t + ".exe") for t in TOOLS]:
@@ -448,9 +485,9 @@ def main():
             os.makedirs(tools)
             for name in TOOLS:
                 shutil.copy(os.path.join(built_tools, name + ".exe"), tools)
-            # The launcher beside the Wine tests' stub, signed as Microsoft's installer is: the
-            # launcher starts nothing else.
-            with Case(lab, launcher, "bench") as app:
+            # The launcher beside the Wine tests' stub, signed as Microsoft's installer is and
+            # pinned: the launcher starts nothing else.
+            with Case(lab, pinned_launcher(launcher, lab.installer(), work), "bench") as app:
                 log("already installed: launcher and empty program")
                 present = measure_present(lab, tools, app, options.rounds * 2)
                 log("CPU meter check on a spinning process")
@@ -460,7 +497,13 @@ def main():
                 os.remove(app.log_path)
                 log(f"{ENTRIES} entries: launcher, reg query, scanner")
                 scan = measure_scan(lab, tools, app, options.rounds)
-        report(machine(), present, scan, wait, meter, sizes, load, started, options.windows)
+            large = large_installer(lab, work)
+            with Case(lab, pinned_launcher(launcher, large, work), "bench-large") as app:
+                shutil.copy(large, os.path.join(app.dir, INSTALLER))
+                log(f"starting a {LARGE_INSTALLER >> 20} MiB installer")
+                large_wait = measure_wait(lab, tools, app, options.rounds, sleep_ms=0, meter=False)
+        report(machine(), present, scan, wait, large_wait, meter, sizes, load, started,
+               options.windows)
     except (BenchError, LabError, OSError, subprocess.SubprocessError) as e:
         print(f"bench failed: {e}", file=sys.stderr)
         return 1

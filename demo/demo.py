@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Runs launcher.exe three times under Wine beside a demo vc_redist.x86.exe and tells what
 happened each time, from what was observed: the installer's own record of how it was started, the
-registry, the launcher's debugger output and its exit status."""
+registry, the launcher's debugger output and its exit status. The shipped launcher starts
+Microsoft's installer alone, by its digest: these runs use a copy of it pinned to the demo
+installer instead, and a fourth run shows the shipped one refusing the demo installer."""
 
 import argparse
 import os
@@ -61,12 +63,14 @@ def run_launcher(lab, case, title, **installer_env):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
-    parser.add_argument("--launcher", required=True)
+    parser.add_argument("--launcher", required=True,
+                        help="the launcher pinned to the demo installer (pinned_copy.py)")
+    parser.add_argument("--shipped", required=True, help="the shipped launcher.exe")
     parser.add_argument("--helpers", required=True)
     parser.add_argument("--windows", type=int, choices=(32, 64), default=64,
                         help="the kind of Windows the prefix stands for (default: 64)")
     options = parser.parse_args()
-    for path in (options.launcher,
+    for path in (options.launcher, options.shipped,
                  os.path.join(options.helpers, "signed", "stub_installer.microsoft.exe")):
         if not os.path.isfile(path):
             sys.exit(f"demo: {path} is missing; build the Windows target first")
@@ -81,6 +85,9 @@ def main():
             say(f"C:\\Demo holds launcher.exe beside a demo {INSTALLER}, which \"installs\" by")
             say(f"registering, as a 32-bit installer does, the uninstall entry HKLM\\{ENTRY}")
             say(f"with DisplayName {DISPLAY_NAME!r}.")
+            say("The shipped launcher.exe starts only Microsoft's own installer of that build, found")
+            say("by its SHA-256: these runs use a copy of it that differs only in those 32 bytes,")
+            say("which hold the demo installer's digest (launcher.pinned-to-stub.exe).")
             say()
             # Written the ordinary way, which 64-bit Windows redirects into WOW6432Node.
             writer_entry = lab.writer_key().split("\\", 1)[1] + "\\" + GUID
@@ -90,6 +97,11 @@ def main():
             lab.registry([("delkey", "HKLM\\" + ENTRY)])
             run_launcher(lab, case, "Run 3: entry removed again, and this time the installer fails",
                          exit_code=1603)
+        with Case(lab, options.shipped, "demo-shipped",
+                  folder=os.path.join(lab.drive_c, "Demo shipped")) as case:
+            lab.uninstall()
+            run_launcher(lab, case, "Run 4: the shipped launcher.exe beside the same demo installer "
+                         "refuses it: not Microsoft's file (2148077575 is CRYPT_E_HASH_VALUE)")
     say("Wine prefix and X display removed.")
 
 

@@ -8,5 +8,6 @@ if [ $# -ne 1 ]; then
 fi
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "$1" && pwd)
-PYTHONPATH="$here/../tests/lib" exec python3 "$here/demo.py" --launcher "$build/launcher.exe" \
+PYTHONPATH="$here/../tests/lib" exec python3 "$here/demo.py" \
+  --launcher "$build/launcher.pinned-to-stub.exe" --shipped "$build/launcher.exe" \
   --helpers "$build/tests/e2e"

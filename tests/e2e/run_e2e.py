@@ -3,9 +3,10 @@
 throwaway prefix of 32-bit or 64-bit Windows, with a stub standing in for vc_redist.x86.exe.
 One table of scenarios serves both kinds of prefix; the few that mean nothing in one say so.
 
-usage: PYTHONPATH=tests/lib run_e2e.py --launcher build/windows/launcher.exe
+usage: PYTHONPATH=tests/lib run_e2e.py --launcher build/windows/launcher.pinned-to-stub.exe
+                  --shipped build/windows/launcher.exe
                   --helpers build/windows/tests/e2e [--windows 32|64]
-                  [--faults build/windows/tests/faulty_launcher/launcher_faults.exe]
+                  [--faults build/windows/tests/e2e/launcher_faults.pinned-to-stub.exe]
                   [--group registry|install|window|errors|hostile|signed ...]
                   [--signed launcher.signed.exe] [--only SUBSTRING] [--results DIR]
 """
@@ -35,6 +36,7 @@ REPORT_TITLE = b"Erreur d'application"
 # sleeps between looks at the installer is caught, and the bound holds on an emulated machine.
 END_BOUND_S = 1.0
 FAULTS_EXE = None  # the launcher with an injected fault, set by main
+SHIPPED_EXE = None  # the launcher as shipped, pinned to Microsoft's installer, set by main
 
 
 class Failure(Exception):
@@ -335,23 +337,30 @@ for group, name, *place in PLACES:
 
 
 # The installer beside the launcher, as sign_installers.py made it (None: no file), the number of
-# the failed-start line (None: started), and whether a wintrust.dll is planted beside the launcher.
+# the failed-start line (None: started), whether a wintrust.dll is planted beside the launcher,
+# and whether the launcher is the shipped one, which pins Microsoft's build, rather than the copy
+# pinned to the signed stub.
+HASH_REFUSED = 2148077575  # CRYPT_E_HASH_VALUE
 TRUST = [
-    ("signed as Microsoft's installer: started", ("microsoft", None, False)),
+    ("signed as Microsoft's installer: started", ("microsoft", None, False, False)),
     ("signed as Microsoft's, a wintrust.dll planted beside the launcher: never loaded",
-     ("microsoft", None, True)),
-    ("unsigned: refused", ("unsigned", 2148204800, False)),
-    ("signed by another name: refused", ("other-signer", 2148204548, False)),
-    ("altered after signing: refused", ("altered", 2148098064, False)),
-    ("missing: not looked for elsewhere", (None, 2, False)),
+     ("microsoft", None, True, False)),
+    ("unsigned: refused", ("unsigned", 2148204800, False, False)),
+    ("signed by another name: refused", ("other-signer", 2148204548, False, False)),
+    ("altered after signing: refused", ("altered", 2148098064, False, False)),
+    ("missing: not looked for elsewhere", (None, 2, False, False)),
+    ("signed as Microsoft's, other bytes than the pinned build: refused",
+     ("other-build", HASH_REFUSED, False, False)),
+    ("signed as Microsoft's, beside the shipped launcher, which pins Microsoft's own: refused",
+     ("microsoft", HASH_REFUSED, False, True)),
 ]
 
 
 @table("install", [(f"installer {name}", row) for name, row in TRUST])
 def installer_trust(lab, launcher, slug, row):
-    kind, refusal, planted = row
+    kind, refusal, planted, shipped = row
     lab.uninstall()
-    with Case(lab, launcher, slug, installer=kind) as case:
+    with Case(lab, SHIPPED_EXE if shipped else launcher, slug, installer=kind) as case:
         env, marker = {}, os.path.join(case.dir, "planted-dll-loaded")
         if planted:
             shutil.copy(os.path.join(lab.helpers_dir, "planted", "wintrust.dll"), case.dir)
@@ -691,7 +700,7 @@ def under_debugger(lab, launcher, slug, fault):
             f"exit status {code & 0xFFFFFFFF:08X}, no installer")
 
 
-# Hostile registry content and paths, against the shipped launcher
+# Hostile registry content and paths
 
 MIB = 1 << 20
 # Wine's ANSI registry calls take no path over 260 characters, and the check opens each entry by
@@ -870,7 +879,10 @@ def run_group(lab, name, chosen, launcher, say):
 def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--launcher", required=True)
+    parser.add_argument("--launcher", required=True,
+                        help="the launcher pinned to the signed stub (pinned_copy.py)")
+    parser.add_argument("--shipped", help="the shipped launcher, for the cases that it refuses "
+                        "the stub (default: --launcher)")
     parser.add_argument("--signed", help="the signed copy, for the signed group (default: "
                         "--launcher)")
     parser.add_argument("--helpers", required=True, help="folder of the built helper programs")
@@ -891,10 +903,12 @@ def main():
     launchers = {group: os.path.abspath(options.launcher) for group in GROUPS}
     if options.signed:
         launchers["signed"] = os.path.abspath(options.signed)
-    global FAULTS_EXE
+    global FAULTS_EXE, SHIPPED_EXE
     FAULTS_EXE = options.faults and os.path.abspath(options.faults)
+    SHIPPED_EXE = os.path.abspath(options.shipped or options.launcher)
     groups = options.group or [g for g in GROUPS if g != "signed"]  # that one needs a signed copy
-    for path in {launchers[g] for g in groups} | ({FAULTS_EXE} if "errors" in groups else set()):
+    for path in ({launchers[g] for g in groups} | {SHIPPED_EXE} |
+                 ({FAULTS_EXE} if "errors" in groups else set())):
         if not path or not os.path.isfile(path):
             sys.exit(f"no {path or 'launcher_faults.exe (--faults)'} for the groups chosen")
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))

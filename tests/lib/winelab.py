@@ -74,7 +74,8 @@ class Lab:
 
     def installer(self, kind="microsoft", program="stub_installer"):
         """A program as the build signed it (sign_installers.py): "microsoft" (signed as
-        Microsoft's installer is), "unsigned", "other-signer" or "altered"."""
+        Microsoft's installer is), "unsigned", "other-signer", "altered" or "other-build" (other
+        bytes, signed as Microsoft's)."""
         return os.path.join(self.signed_dir, f"{program}.{kind}.exe")
 
     def __enter__(self):

@@ -22,6 +22,8 @@ ALLOWED_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "shell32.dll", "ms
 RELOCS_STRIPPED = 0x1
 DYNAMIC_BASE, NX_COMPAT, NO_SEH, TERMINAL_SERVER_AWARE = 0x40, 0x100, 0x400, 0x8000
 GUI_SUBSYSTEM = 2
+DIGEST_CALLS = {"CryptAcquireContextW", "CryptCreateHash", "CryptHashData", "CryptGetHashParam",
+                "CryptDestroyHash", "CryptReleaseContext"}
 CODE, EXECUTE, WRITE = 0x20, 0x20000000, 0x80000000
 ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
 WINDOWS_SETTINGS = "{http://schemas.microsoft.com/SMI/2005/WindowsSettings}"
@@ -58,12 +60,15 @@ def checks(data, expected, link_map=None):
         levels, assembly_version, dpi = None, None, None
     versions, strings = pe.version_info()
     version = expected["version"]
+    crypt_calls = {name for name in functions if name.startswith("Crypt")}
     found = [
         (f"size <= {MAX_SIZE}: {len(data)} bytes", len(data) <= MAX_SIZE),
         (f"imports only system DLLs: {sorted(imports)}",
          {name.lower() for name in imports} <= ALLOWED_DLLS),
-        ("imports no Crypt API (the runtime's stack guard is not linked)",
-         not any(name.startswith("Crypt") for name in functions)),
+        # The installer's digest needs CryptoAPI's hash calls; the runtime's stack guard would
+        # bring CryptGenRandom and its context.
+        (f"imports no Crypt API but the installer digest's: {sorted(crypt_calls)}",
+         crypt_calls <= DIGEST_CALLS),
         ("imports HeapSetInformation and SetDllDirectoryW",
          {"HeapSetInformation", "SetDllDirectoryW"} <= set(functions)),
         ("DYNAMIC_BASE and NX_COMPAT",
@@ -163,7 +168,14 @@ def load_config(data, pe):
                      0x48)
 
 
+def import_random_numbers(data, pe):
+    """The import of CryptHashData renamed to CryptGenRando, as if a runtime's guard came in."""
+    at = bytes(data).index(b"CryptHashData\0")
+    data[at:at + 14] = b"CryptGenRando\0"
+
+
 MUTATIONS = [
+    ("CryptGenRandom-like import", import_random_numbers, "imports no Crypt API"),
     ("relocations stripped", strip_relocations, "relocations-stripped flag clear"),
     ("requestedExecutionLevel commented out", comment_out_execution_level, "manifest is XML"),
     ("console subsystem", set_field(optional_header(68), "<H", lambda _: 3), "subsystem GUI"),

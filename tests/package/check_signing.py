@@ -5,7 +5,7 @@ whose signature removed gives back the unsigned file byte for byte; paths with s
 pattern characters are taken whole; without a certificate `make sign` says what it needs and
 fails. Prints one line per check and `N passed, M failed`.
 
-usage: check_signing.py LAUNCHER_EXE --source DIR [--keep SIGNED_COPY]"""
+usage: check_signing.py LAUNCHER_EXE --source DIR [--keep PROGRAM SIGNED_COPY]"""
 import argparse
 import hashlib
 import http.server
@@ -92,7 +92,9 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("exe")
     parser.add_argument("--source", required=True, help="the source tree, for make and the script")
-    parser.add_argument("--keep", help="where to leave a signed copy for the end-to-end case")
+    parser.add_argument("--keep", nargs=2, metavar=("PROGRAM", "SIGNED_COPY"),
+                        help="sign PROGRAM as the first way signs and leave it at SIGNED_COPY, "
+                        "for the end-to-end case")
     args = parser.parse_args()
     script = os.path.join(args.source, "scripts", "sign.sh")
     unsigned = digest(args.exe)
@@ -137,7 +139,12 @@ def main():
                  os.path.exists(stripped) and digest(stripped) == unsigned),
             ]
             if args.keep and index == 0 and signing.returncode == 0:
-                shutil.copyfile(signed, args.keep)
+                program, copy = args.keep
+                kept = run(["sh", script, program, copy + ".part"], env=clean_environment(**sign))
+                results.append((f"{way}: {os.path.basename(program)} signed for the end-to-end "
+                                "case", kept.returncode == 0))
+                if kept.returncode == 0:
+                    os.replace(copy + ".part", copy)
         server.shutdown()
         # Every path is used whole, and a password file named like a pattern is refused even
         # where the pattern would match files (the working folder holds *.pem files).

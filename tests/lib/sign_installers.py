@@ -7,8 +7,10 @@ store.
 
 usage: PYTHONPATH=tests/lib sign_installers.py PROGRAM.exe... --into DIR
 For each PROGRAM writes into DIR: PROGRAM.microsoft.exe, PROGRAM.unsigned.exe,
-PROGRAM.other-signer.exe (a leaf named "Contoso Ltd" under the same root) and PROGRAM.altered.exe
-(the Microsoft-signed file with one byte of its code changed after signing)."""
+PROGRAM.other-signer.exe (a leaf named "Contoso Ltd" under the same root), PROGRAM.altered.exe
+(the Microsoft-signed file with one byte of its code changed after signing) and
+PROGRAM.other-build.exe (the same program with other bytes, signed as Microsoft's: a build
+that the launcher's pin refuses)."""
 import argparse
 import os
 import shutil
@@ -66,6 +68,21 @@ def sign(program, out, chain, key):
     os.replace(out + ".part", out)
 
 
+def pad(program, out, size):
+    """A copy of the program grown to size bytes past its last section, where the loader reads
+    nothing and a signature covers everything: the same program, as another file."""
+    with open(program, "rb") as f:
+        data = f.read()
+    with open(out, "wb") as f:
+        f.write(data + b"\0" * max(size - len(data), 1))
+
+
+def sign_as_microsoft(program, out, folder):
+    """The program signed as the tests' Microsoft installer is."""
+    chain, key = make_pki(folder)["microsoft"]
+    sign(program, out, chain, key)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("programs", nargs="+")
@@ -78,6 +95,9 @@ def main():
         shutil.copyfile(program, base + ".unsigned.exe")
         for kind, (chain, key) in signers.items():
             sign(program, f"{base}.{kind}.exe", chain, key)
+        pad(program, base + ".padded.exe", os.path.getsize(program) + 512)
+        sign_as_microsoft(base + ".padded.exe", base + ".other-build.exe", options.into)
+        os.remove(base + ".padded.exe")
         with open(base + ".microsoft.exe", "rb") as f:
             data = bytearray(f.read())
         data[code_offset(data)] ^= 0xFF
