@@ -11,33 +11,41 @@
 
 namespace launcher {
 
-using namespace platform;
-using namespace win;
+using platform::Platform;
+using win::HWND;
+using win::LPARAM;
+using win::LRESULT;
+using win::UINT;
+using win::WPARAM;
 
-TApplication::TApplication(Platform& os) : os_(os), instance_(os.GetModuleHandleA(nullptr)) {
+TApplication::TApplication(Platform& os)
+    : os_(os), instance_(os.GetModuleHandleA(nullptr)), window_(os) {
   title_ = ExecutableBaseName();
   RegisterWindowClass();
-  handle_ = os_.CreateWindowExA(
-      0, kWindowClassName, title_.c_str(), kWindowStyle, os_.GetSystemMetrics(SM_CXSCREEN) / 2,
-      os_.GetSystemMetrics(SM_CYSCREEN) / 2, 0, 0, nullptr, nullptr, instance_, nullptr);
+  window_.reset(os_.CreateWindowExA(
+      0, kWindowClassName, title_.c_str(), kWindowStyle, os_.GetSystemMetrics(win::SM_CXSCREEN) / 2,
+      os_.GetSystemMetrics(win::SM_CYSCREEN) / 2, 0, 0, nullptr, nullptr, instance_, nullptr));
   State.CurrentApplication = this;
   // The messages of the creation itself went to the class procedure; ours takes the rest.
-  if (handle_ != nullptr)
-    os_.SetWindowLongA(handle_, GWL_WNDPROC, reinterpret_cast<LONG_PTR>(&WindowProcedure));
+  if (!window_.empty())
+    os_.SetWindowLongA(window_.get(), win::GWL_WNDPROC,
+                       reinterpret_cast<win::LONG_PTR>(&WindowProcedure));
+}
+
+TApplication::~TApplication() {
+  if (State.CurrentApplication == this) State.CurrentApplication = nullptr;
 }
 
 void TApplication::Destroy() {
   if (State.CurrentApplication != this) return;
-  const HWND window = handle_;
-  handle_ = nullptr;
-  if (window != nullptr) os_.DestroyWindow(window);
+  window_.reset();
   State.CurrentApplication = nullptr;
 }
 
 void TApplication::RegisterWindowClass() {
-  WNDCLASSA windowClass{};
+  win::WNDCLASSA windowClass{};
   if (os_.GetClassInfoA(instance_, kWindowClassName, &windowClass)) return;
-  windowClass = WNDCLASSA{};
+  windowClass = win::WNDCLASSA{};
   windowClass.lpfnWndProc = os_.DefWindowProcAddress();
   windowClass.hInstance = instance_;
   windowClass.lpszClassName = kWindowClassName;
@@ -48,10 +56,9 @@ void TApplication::RegisterWindowClass() {
 // The executable's file name without folder and extension, in the ANSI code page, lower case
 // but for its first character: LAUNCHER.EXE gives Launcher.
 std::string TApplication::ExecutableBaseName() {
-  // Deliberate: at most 255 characters of the path, read as ANSI and then converted as if it
-  // were OEM text, which changes its characters above 0x7F; and the name ends at its first dot
-  // (ApplicationTest.TitleIsTheExecutableBaseNameWithItsFirstCharacterKept would notice a
-  // change).
+  // Deliberate: at most 255 characters of the path, read as ANSI and then converted as if it were
+  // OEM text, which changes its characters above 0x7F; and the name ends at its first dot (a test
+  // pins this).
   char path[256] = {};
   os_.GetModuleFileNameA(instance_, path, sizeof path);
   path[sizeof path - 1] = '\0';
@@ -66,10 +73,10 @@ std::string TApplication::ExecutableBaseName() {
 }
 
 void TApplication::PumpPendingMessages() {
-  MSG message{};
-  while (os_.PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+  win::MSG message{};
+  while (os_.PeekMessageA(&message, nullptr, 0, 0, win::PM_REMOVE)) {
     // WM_QUIT is for the message loop, not for a window: it asks the wait to end.
-    if (message.message == WM_QUIT) {
+    if (message.message == win::WM_QUIT) {
       quitRequested_ = true;
       continue;
     }
@@ -94,13 +101,13 @@ LRESULT WIN_CALLBACK TApplication::WindowProcedure(HWND window, UINT message, WP
 
 LRESULT TApplication::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_ENDSESSION:
+    case win::WM_ENDSESSION:
       // The log-off or shutdown goes ahead: stop waiting, leave the installer running.
       if (wParam != 0) quitRequested_ = true;
       return 0;
-    case WM_CLOSE:
-      // Deliberately ignored: only the end of the run closes this window, and the wait goes on
-      // (ElevatedRunTest.QueryEndSessionAndCloseLeaveTheWaitGoingOn would notice a change).
+    case win::WM_CLOSE:
+      // Deliberately ignored: only the end of the run closes this window, and the wait goes on (a
+      // test pins this).
       return 0;
     default:
       return os_.DefWindowProcA(window, message, wParam, lParam);

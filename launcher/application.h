@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "launcher/owned.h"
 #include "platform/platform.h"
 
 namespace launcher {
@@ -14,7 +15,8 @@ class TApplication {
   // EOutOfResources when the class cannot be registered. A window that cannot be created is
   // done without: only WM_QUIT can then end a wait early.
   explicit TApplication(platform::Platform& os);
-  ~TApplication() { Destroy(); }
+  // Releases what is left; the window is the shutdown's to destroy (Destroy).
+  ~TApplication();
   // Destroys the window; a shutdown step, which may raise.
   void Destroy();
   TApplication(const TApplication&) = delete;
@@ -23,7 +25,7 @@ class TApplication {
   // Handles every message waiting in the thread's queue, then returns; never waits.
   void PumpPendingMessages();
   bool QuitRequested() const { return quitRequested_; }
-  win::HWND Handle() const { return handle_; }
+  win::HWND Handle() const { return window_.get(); }
   const std::string& Title() const { return title_; }
 
   static constexpr const char* kWindowClassName = "TApplication";
@@ -41,7 +43,7 @@ class TApplication {
 
   platform::Platform& os_;
   win::HINSTANCE instance_ = nullptr;
-  win::HWND handle_ = nullptr;
+  Owned<handle_kind::Window> window_;
   std::string title_;
   bool quitRequested_ = false;
 };

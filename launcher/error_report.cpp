@@ -14,8 +14,17 @@
 
 namespace launcher {
 
-using namespace platform;
-using namespace win;
+using platform::Platform;
+using win::DWORD;
+using win::HMODULE;
+using win::HWND;
+using win::MB_ICONSTOP;
+using win::MB_OK;
+using win::MB_TASKMODAL;
+using win::MEM_COMMIT;
+using win::MEMORY_BASIC_INFORMATION;
+using win::UINT;
+using win::WM_CANCELMODE;
 
 namespace {
 
@@ -90,10 +99,12 @@ void RaiseOutOfMemory() {
              reinterpret_cast<std::uintptr_t>(__builtin_return_address(0)));
 }
 
+// A module's path as the report reads it: 260 characters and a NUL.
+using ModulePath = char[261];
+
 // The file name of the module that holds address: its allocation base, when the region is
 // committed and belongs to a loaded module.
-bool ModuleOfAddress(Platform& os, std::uintptr_t address, char (&path)[261],
-                     std::uintptr_t& base) {
+bool ModuleOfAddress(Platform& os, std::uintptr_t address, ModulePath& path, std::uintptr_t& base) {
   MEMORY_BASIC_INFORMATION info{};
   if (os.VirtualQuery(reinterpret_cast<const void*>(address), &info, sizeof info) == 0)
     return false;
@@ -106,7 +117,7 @@ bool ModuleOfAddress(Platform& os, std::uintptr_t address, char (&path)[261],
 }
 
 std::string_view FileNameOf(const char* path, std::string_view delimiters) {
-  const std::string_view text(path, strnlen(path, 260));
+  const std::string_view text(path, strnlen(path, sizeof(ModulePath) - 1));
   const size_t last = LastDelimiter(text, delimiters);
   return last == std::string_view::npos ? text : text.substr(last + 1);
 }
@@ -116,7 +127,7 @@ std::string AccessViolationMessage(Platform& os, std::uintptr_t info0, std::uint
   const FaultTexts empty;
   const FaultTexts& texts = State.PreparedFaultTexts ? *State.PreparedFaultTexts : empty;
   const std::string& kind = info0 == 0 ? texts.read : texts.write;
-  char path[261] = {};
+  ModulePath path = {};
   std::uintptr_t base;
   if (ModuleOfAddress(os, address, path, base))
     return Format(texts.accessViolationInModule,
@@ -174,7 +185,7 @@ Exception* ErrorFromFault(Platform& os, DWORD code, std::uintptr_t info0, std::u
 
 size_t FormatErrorReport(Platform& os, const Exception& error, std::uintptr_t raiseAddress,
                          char* buffer, size_t capacity) {
-  char path[261] = {};
+  ModulePath path = {};
   std::uintptr_t base = 0;
   std::uintptr_t shown;
   if (ModuleOfAddress(os, raiseAddress, path, base)) {
@@ -183,30 +194,29 @@ size_t FormatErrorReport(Platform& os, const Exception& error, std::uintptr_t ra
     // Not in any module: name the program, as if the address were in its code section.
     os.GetModuleFileNameA(os.GetModuleHandleA(nullptr), path, sizeof path);
     path[sizeof path - 1] = '\0';
-    // Deliberate: the address minus 0x1000, the code section's usual offset, though no base
-    // was found (ErrorReportTest.ReportNamesTheModuleThatHoldsTheRaisePoint and the report's
-    // fuzz target would notice a change).
+    // Deliberate: the address minus 0x1000, the code section's usual offset, though no base was
+    // found (a test pins this).
     shown = raiseAddress == 0 ? 0 : raiseAddress - 0x1000;
   }
   const std::string& message = error.Message();
-  // Deliberate: a period unless the message ends in one, unlike the host box's rule below
-  // (ErrorReportTest.ReportEndsTheMessageWithOnePeriod would notice a change).
+  // Deliberate: a period unless the message ends in one, unlike the host box's rule below (a test
+  // pins this).
   const std::string_view period = !message.empty() && message.back() != '.' ? "." : "";
 
   // Deliberate: a template of at most 255 characters, like the other fixed buffers of the boxes.
   char pattern[256] = {};
   os.LoadStringA(os.GetModuleHandleA(nullptr), IDS_ERROR_REPORT, pattern, sizeof pattern);
   const std::string_view className(error.ClassName(), strnlen(error.ClassName(), 255));
-  // Deliberate: the module's name is cut at its last backslash only, where the access
-  // violation's message also cuts at a colon (the report's fuzz target would notice a change).
+  // Deliberate: the module's name is cut at its last backslash only, where the access violation's
+  // message also cuts at a colon (a test pins this).
   return FormatTo(
       buffer, capacity, pattern,
       {className, FileNameOf(path, "\\"), static_cast<std::uint32_t>(shown), message, period});
 }
 
 void ShowErrorReport(Platform& os, const Exception& error) {
-  // Deliberate: fixed buffers, so a long report is cut at 1023 characters and the title at 63
-  // (ErrorReportTest.LongReportIsCutAt1023Characters would notice a change).
+  // Deliberate: fixed buffers, so a long report is cut at 1023 characters and the title at 63 (a
+  // test pins this).
   char text[1024];
   FormatErrorReport(os, error, error.RaiseAddress(), text, sizeof text);
   char title[64] = {};
@@ -220,18 +230,17 @@ void ShowRuntimeError(Platform& os, int number, std::uintptr_t address) {
   char text[64];
   FormatTo(text, sizeof text, "Runtime error %s at %p",
            {std::string_view(digits, end - digits), static_cast<std::uint32_t>(address)});
-  // Deliberate: in English, without an icon or owner, unlike the launcher's other boxes (the
-  // tests' IsRuntimeErrorBox and the end-to-end error tests would notice a change).
+  // Deliberate: in English, without an icon or owner, unlike the launcher's other boxes (a test
+  // pins this).
   os.MessageBoxA(nullptr, text, "Error", MB_OK);
 }
 
 void ShowHostError(Platform& os, HWND window, const Exception& error) {
   if (const HWND capture = os.GetCapture()) os.SendMessageA(capture, WM_CANCELMODE, 0, 0);
 
-  // A period only after a last character above the period itself: letters, digits, and
-  // signs from 0x2F on; the first byte of a double-byte character decides for it. Deliberately
-  // not the report's rule (ErrorReportTest.HostBoxAddsAPeriodOnlyAfterACharacterAboveIt would
-  // notice a change).
+  // A period only after a last character above the period itself: letters, digits, and signs from
+  // 0x2F on; the first byte of a double-byte character decides for it. Deliberately not the
+  // report's rule (a test pins this).
   const std::string& message = error.Message();
   size_t lastStart = 0;
   for (size_t i = 0; i < message.size();) {

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "launcher/last_error.h"
+#include "launcher/owned.h"
 
 namespace launcher {
 
@@ -19,62 +20,10 @@ namespace {
 // Microsoft's installer is about 13 MB: read in pieces, never whole.
 constexpr DWORD kChunkSize = 64 * 1024;
 
-// A CryptoAPI handle, released on every way out. CryptoAPI gives its failures a last error;
-// NTE_FAIL stands for one that gave none.
-class HashProvider {
- public:
-  explicit HashProvider(Platform& os) : os_(os) {
-    if (!os.CryptAcquireContextW(&provider_, nullptr, nullptr, win::PROV_RSA_AES,
-                                 win::CRYPT_VERIFYCONTEXT)) {
-      provider_ = 0;
-      error_ = LastErrorOr(os, win::NTE_FAIL);
-    }
-  }
-  ~HashProvider() {
-    if (provider_ != 0) os_.CryptReleaseContext(provider_, 0);
-  }
-  HashProvider(const HashProvider&) = delete;
-  HashProvider& operator=(const HashProvider&) = delete;
-  DWORD Error() const { return error_; }
-  win::HCRYPTPROV get() const { return provider_; }
-
- private:
-  Platform& os_;
-  win::HCRYPTPROV provider_ = 0;
-  DWORD error_ = 0;
-};
-
-class Sha256 {
- public:
-  Sha256(Platform& os, const HashProvider& provider) : os_(os) {
-    if (!os.CryptCreateHash(provider.get(), win::CALG_SHA_256, 0, 0, &hash_)) {
-      hash_ = 0;
-      error_ = LastErrorOr(os, win::NTE_FAIL);
-    }
-  }
-  ~Sha256() {
-    if (hash_ != 0) os_.CryptDestroyHash(hash_);
-  }
-  Sha256(const Sha256&) = delete;
-  Sha256& operator=(const Sha256&) = delete;
-  DWORD Error() const { return error_; }
-
-  DWORD Add(const BYTE* data, DWORD length) {
-    return os_.CryptHashData(hash_, data, length, 0) ? 0 : LastErrorOr(os_, win::NTE_FAIL);
-  }
-  // 0 with the digest filled, or the reason there is none.
-  DWORD Finish(BYTE (&digest)[kSha256Size]) {
-    DWORD length = kSha256Size;
-    if (!os_.CryptGetHashParam(hash_, win::HP_HASHVAL, digest, &length, 0))
-      return LastErrorOr(os_, win::NTE_FAIL);
-    return length == kSha256Size ? 0 : win::NTE_FAIL;
-  }
-
- private:
-  Platform& os_;
-  win::HCRYPTHASH hash_ = 0;
-  DWORD error_ = 0;
-};
+// CryptoAPI gives its failures a last error; NTE_FAIL stands for one that gave none.
+DWORD CryptoError(Platform& os) {
+  return LastErrorOr(os, win::NTE_FAIL);
+}
 
 bool IsPinned(const BYTE (&digest)[kSha256Size]) {
   bool same = true;
@@ -86,10 +35,14 @@ bool IsPinned(const BYTE (&digest)[kSha256Size]) {
 }  // namespace
 
 DWORD CheckPinnedDigest(Platform& os, win::HANDLE file) {
-  const HashProvider provider(os);
-  if (const DWORD error = provider.Error()) return error;
-  Sha256 hash(os, provider);
-  if (const DWORD error = hash.Error()) return error;
+  win::HCRYPTPROV provider = 0;
+  if (!os.CryptAcquireContextW(&provider, nullptr, nullptr, win::PROV_RSA_AES,
+                               win::CRYPT_VERIFYCONTEXT))
+    return CryptoError(os);
+  const Owned<handle_kind::HashProvider> ownedProvider(os, provider);
+  win::HCRYPTHASH hash = 0;
+  if (!os.CryptCreateHash(provider, win::CALG_SHA_256, 0, 0, &hash)) return CryptoError(os);
+  const Owned<handle_kind::Hash> ownedHash(os, hash);
   // From the first byte, wherever the signature check left the file's position: the bytes
   // hashed are the bytes held, all of them.
   if (os.SetFilePointer(file, 0, nullptr, win::FILE_BEGIN) == win::INVALID_SET_FILE_POINTER)
@@ -101,10 +54,12 @@ DWORD CheckPinnedDigest(Platform& os, win::HANDLE file) {
       return LastErrorOr(os, win::ERROR_READ_FAULT);
     if (read == 0) break;  // the end of the file
     if (read > kChunkSize) return win::ERROR_READ_FAULT;
-    if (const DWORD error = hash.Add(chunk.data(), read)) return error;
+    if (!os.CryptHashData(hash, chunk.data(), read, 0)) return CryptoError(os);
   }
   BYTE digest[kSha256Size] = {};
-  if (const DWORD error = hash.Finish(digest)) return error;
+  DWORD length = kSha256Size;
+  if (!os.CryptGetHashParam(hash, win::HP_HASHVAL, digest, &length, 0)) return CryptoError(os);
+  if (length != kSha256Size) return win::NTE_FAIL;
   return IsPinned(digest) ? 0 : win::CRYPT_E_HASH_VALUE;
 }
 

@@ -17,15 +17,15 @@
 
 namespace launcher {
 
-using namespace platform;
-using namespace win;
+using platform::Platform;
+using win::DWORD;
 
 std::u16string GetExecutablePath(Platform& os, DWORD& error) {
   std::u16string path(kExecutablePathBufferSize, u'\0');
   for (;;) {
     const auto size = static_cast<DWORD>(path.size());
     const DWORD length = os.GetModuleFileNameW(nullptr, path.data(), size);
-    if (length == 0) error = LastErrorOr(os, ERROR_BAD_PATHNAME);
+    if (length == 0) error = LastErrorOr(os, win::ERROR_BAD_PATHNAME);
     // A result that fills the buffer may be a cut path: read it again into a larger one.
     if (length < size || size == kLongestPathBufferSize) {
       path.resize(std::min(length, size));
@@ -63,10 +63,10 @@ InstallerPath FindInstaller(Platform& os) {
   // Without a folder the shell would look for a bare name in the current folder, then on the
   // PATH; with a drive-relative one (C:) in that drive's current folder: some other file than
   // the one shipped beside the launcher.
-  if (!IsPlainlyAbsoluteFolder(folder)) return {{}, ERROR_BAD_PATHNAME};
+  if (!IsPlainlyAbsoluteFolder(folder)) return {{}, win::ERROR_BAD_PATHNAME};
   std::u16string path = folder + std::u16string(kInstallerFileName);
   // The shell takes the path quoted, within MAX_PATH with its terminating NUL.
-  if (path.size() + 2 >= MAX_PATH) return {{}, ERROR_FILENAME_EXCED_RANGE};
+  if (path.size() + 2 >= win::MAX_PATH) return {{}, win::ERROR_FILENAME_EXCED_RANGE};
   return {std::move(path), 0};
 }
 
@@ -81,9 +81,8 @@ void InstallRedistIfMissing(Platform& os, TApplication& app) {
           RunAsAdminAndWait(os, app, nullptr, installer.path, std::u16string(kInstallerParameters));
     }
   }
-  // Deliberate: any code but 0 is reported as the installer's failure, 259 too, which is the
-  // code of an installer left running when the wait was given up or failed
-  // (LaunchSequenceTest.WaitGivenUpAtLogOffIsReportedAs259 would notice a change).
+  // Deliberate: any code but 0 is reported as the installer's failure, 259 too, which is the code
+  // of an installer left running when the wait was given up or failed (a test pins this).
   if (code != 0) OutputDebugLine(os, IDS_INSTALL_ERROR_PREFIX, std::to_string(code));
 }
 
@@ -110,20 +109,46 @@ RuntimeError AsRuntimeError(std::exception_ptr escaped) {
   }
 }
 
-// The host's start-up steps in their order; shutdown stops the started ones in reverse.
+// What the host starts before the main routine and stops after it.
+struct HostState {
+  Platform& os;
+  std::unique_ptr<TApplication> app;
+};
+
+// The host's steps, each start beside its stop: started in this order, stopped in reverse. The
+// platform id and the lead bytes are read once and leave nothing to stop.
+struct HostStep {
+  void (*start)(HostState&);
+  void (*stop)(HostState&);
+};
+constexpr HostStep kHostSteps[] = {
+    {[](HostState& host) { StartErrorReporting(host.os); },
+     [](HostState&) { StopErrorReporting(); }},
+    {[](HostState& host) {
+       ReadPlatformId(host.os);
+       FillLeadByteSet(host.os);
+     },
+     [](HostState&) {}},
+    {[](HostState& host) { host.app = std::make_unique<TApplication>(host.os); },
+     [](HostState& host) {
+       if (host.app) host.app->Destroy();
+       host.app.reset();
+     }},
+};
+
 class Host {
  public:
-  explicit Host(Platform& os) : os_(os) {}
+  explicit Host(Platform& os) : state_{os, nullptr} {}
   Host(const Host&) = delete;
   Host& operator=(const Host&) = delete;
 
   // A step that fails is stopped with every step started before it; its error is then the
   // result.
   std::optional<RuntimeError> StartUp() {
-    for (; started_ < kSteps;) {
+    for (const HostStep& step : kHostSteps) {
       ++started_;
       try {
-        Start(started_ - 1);
+        step.start(state_);
       } catch (...) {
         const RuntimeError failure = AsRuntimeError(std::current_exception());
         ShutDown();
@@ -138,7 +163,7 @@ class Host {
     std::optional<RuntimeError> failure;
     for (; started_ > 0; --started_) {
       try {
-        Stop(started_ - 1);
+        kHostSteps[started_ - 1].stop(state_);
       } catch (...) {
         const RuntimeError error = AsRuntimeError(std::current_exception());
         if (!failure) failure = error;
@@ -147,41 +172,11 @@ class Host {
     return failure;
   }
 
-  TApplication& App() { return *app_; }
+  TApplication& App() { return *state_.app; }
 
  private:
-  static constexpr int kSteps = 3;
-
-  void Start(int step) {
-    switch (step) {
-      case 0:
-        StartErrorReporting(os_);
-        break;
-      case 1:
-        ReadPlatformId(os_);
-        FillLeadByteSet(os_);
-        break;
-      case 2:
-        app_ = std::make_unique<TApplication>(os_);
-        break;
-    }
-  }
-
-  void Stop(int step) {
-    switch (step) {
-      case 0:
-        StopErrorReporting();
-        break;
-      case 2:
-        if (app_) app_->Destroy();
-        app_.reset();
-        break;
-    }
-  }
-
-  Platform& os_;
-  int started_ = 0;
-  std::unique_ptr<TApplication> app_;
+  HostState state_;
+  size_t started_ = 0;
 };
 
 // What an error that escapes the main routine leads to: the report, while error reporting is
@@ -223,8 +218,8 @@ std::int32_t RunLauncher(Platform& os) {
   }
 
   if (pending) ShowAndSet(os, *pending);
-  // Deliberate: the program-wide path is emptied after any box and before the shutdown steps
-  // (LaunchSequenceTest.StartsUpAndShutsDownInOrder would notice a change).
+  // Deliberate: the program-wide path is emptied after any box and before the shutdown steps (a
+  // test pins this).
   State.UninstallKeyPath.clear();
   if (const auto failure = host.ShutDown()) ShowAndSet(os, *failure);
   return State.ExitStatus;

@@ -4,8 +4,11 @@
 
 namespace launcher {
 
-using namespace platform;
-using namespace win;
+using platform::Platform;
+using win::CPINFO;
+using win::MAX_LEADBYTES;
+using win::OSVERSIONINFOA;
+using win::VER_PLATFORM_WIN32_NT;
 
 namespace {
 

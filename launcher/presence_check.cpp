@@ -6,8 +6,9 @@
 
 namespace launcher {
 
-using namespace platform;
-using namespace win;
+using platform::Platform;
+using win::ERROR_FILE_NOT_FOUND;
+using win::HKEY_LOCAL_MACHINE;
 
 namespace {
 
@@ -30,8 +31,8 @@ std::string ListUninstallEntries(Platform& os, TStringList& names) {
   return entriesPath;
 }
 
-// Deliberately a prefix: a DisplayName that goes on past the runtime's 66 bytes matches too
-// (PresenceCheckTest.DisplayNameMatchesOnItsFirst66Bytes would notice a change).
+// Deliberately a prefix: a DisplayName that goes on past the runtime's 66 bytes matches too (a test
+// pins this).
 bool IsRedistName(std::string_view displayName) {
   return displayName.substr(0, kRedistDisplayName.size()) == kRedistDisplayName;
 }
@@ -47,10 +48,9 @@ bool IsRedistInstalled(Platform& os) {
   PrepareReader(reader);
   const int count = names.Count();
   for (int i = 0; i < count; ++i) {
-    // Deliberate: a failed open leaves the reader on the entry opened before, which is
-    // examined again, so an entry that cannot be opened answers with its predecessor's name
-    // (PresenceCheckTest.EntryThatCannotBeOpenedReusesTheKeyOpenedBefore and the presence
-    // check's fuzz target would notice a change).
+    // Deliberate: a failed open leaves the reader on the entry opened before, which is examined
+    // again, so an entry that cannot be opened answers with its predecessor's name (a test pins
+    // this).
     reader.OpenKey(entriesPath + names[i]);
     // Deliberate: "DisplayName" is queried three times, for its existence, its size and its
     // data, so a value that changes between them reads as empty or raises (the presence

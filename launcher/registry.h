@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "launcher/owned.h"
 #include "launcher/string_list.h"
 #include "platform/platform.h"
 
@@ -12,8 +13,7 @@ namespace launcher {
 
 class TRegistry {
  public:
-  explicit TRegistry(platform::Platform& os) : os_(os) {}
-  ~TRegistry() { CloseKey(); }
+  explicit TRegistry(platform::Platform& os) : os_(os), currentKey_(os) {}
   TRegistry(const TRegistry&) = delete;
   TRegistry& operator=(const TRegistry&) = delete;
 
@@ -33,17 +33,16 @@ class TRegistry {
   // text worth reading, or has another type.
   std::string ReadString(const std::string& name);
 
-  win::HKEY CurrentKey() const { return currentKey_; }
+  win::HKEY CurrentKey() const { return currentKey_.get(); }
 
  private:
-  void CloseKey();
   // RegQueryValueExA's size query; the size is 0 when it fails.
   win::LONG QueryValueSize(const std::string& name, win::DWORD& size);
 
   platform::Platform& os_;
   win::HKEY rootKey_ = win::HKEY_CURRENT_USER;
   win::REGSAM access_ = win::KEY_ALL_ACCESS;
-  win::HKEY currentKey_ = nullptr;
+  Owned<handle_kind::RegistryKey> currentKey_;
 };
 
 }  // namespace launcher

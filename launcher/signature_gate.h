@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "launcher/owned.h"
 #include "platform/platform.h"
 
 namespace launcher {
@@ -18,7 +19,6 @@ class SignedInstaller {
   // Opens the file at path, shared for reading only, verifies its signature, then its digest.
   // The file stays open until this object ends: start it while the object lives.
   SignedInstaller(platform::Platform& os, const std::u16string& path);
-  ~SignedInstaller();
   SignedInstaller(const SignedInstaller&) = delete;
   SignedInstaller& operator=(const SignedInstaller&) = delete;
 
@@ -32,7 +32,7 @@ class SignedInstaller {
   win::DWORD Verify(const std::u16string& path);
 
   platform::Platform& os_;
-  win::HANDLE file_;
+  Owned<handle_kind::File> file_;
   win::DWORD refusal_ = 0;
 };
 

@@ -56,7 +56,7 @@ size_t FormatTo(char* buffer, size_t capacity, std::string_view pattern,
       continue;
     }
     // Deliberate: a placeholder of another kind, or one without a value left, is copied as it
-    // stands (ErrorReportTest.TemplatePlaceholdersAreFilledAndCut would notice a change).
+    // stands (a test pins this).
     if ((kind != 's' && kind != 'p' && kind != 'x') || next == args.end()) {
       out.Put('%');
       out.Put(kind);
