@@ -225,6 +225,40 @@ std::optional<long> FakePlatform::Begin(std::string name, std::vector<std::strin
   return injected;
 }
 
+void FakePlatform::InjectAt(CallFault fault) {
+  beforeCall = [this, fault = std::move(fault), seen = 0](const Call& call) mutable {
+    std::optional<long> result;
+    if (call.name != fault.call) return result;
+    if (fault.argument && call.args.at(fault.argument->first) != fault.argument->second)
+      return result;
+    if (fault.nth != 0 && ++seen != fault.nth) return result;
+    if (fault.action) fault.action();
+    if (fault.fail) {
+      lastError = fault.lastError;
+      result = fault.fail;
+    }
+    return result;
+  };
+}
+
+std::vector<std::string> FakePlatform::ViolatedInvariants() const {
+  const std::pair<bool, const char*> invariants[] = {
+      {OpenKeyCount() == 0, "a registry key was left open"},
+      {!rootKeyClosed, "a root key was closed"},
+      {invalidCloses == 0, "something was closed that was not open"},
+      {!processHandleOpen, "the installer's handle was left open"},
+      {!blockedForever, "a wait that nothing could end"},
+      {!installerFileOpen, "the installer's file was left open"},
+      {loadedLibraries.empty(), "a library was left loaded"},
+      {!trustStateOpen, "a verify's state was not released"},
+      {!hashOpen && !hashProviderOpen, "a hash or its provider was left open"},
+  };
+  std::vector<std::string> violated;
+  for (const auto& [holds, what] : invariants)
+    if (!holds) violated.emplace_back(what);
+  return violated;
+}
+
 long FakePlatform::End(long result) {
   calls.back().result = result;
   return result;

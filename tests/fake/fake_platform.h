@@ -138,6 +138,25 @@ class FakePlatform final : public Platform {
   // answer the call itself by returning its failure result (outputs are then left untouched).
   std::function<std::optional<long>(const Call&)> beforeCall;
 
+  // What one call meets, as InjectAt sets it up: the n-th call of a platform function (among
+  // those whose argument at an index has a value, when one is given; every one for 0) first runs
+  // the action, which may change the fake, raise or run out of memory, then fails with the
+  // result, leaving the last error, when a result is given.
+  struct CallFault {
+    std::string call;
+    std::optional<std::pair<size_t, std::string>> argument = std::nullopt;
+    int nth = 0;
+    std::function<void()> action = nullptr;
+    std::optional<long> fail = std::nullopt;
+    win::DWORD lastError = 0;
+  };
+  // Sets beforeCall to meet the calls with fault.
+  void InjectAt(CallFault fault);
+
+  // Every end-of-run invariant that does not hold, a line each: a key, handle, library, verify
+  // state or hash left open, a close of something that was not open, a wait nothing could end.
+  std::vector<std::string> ViolatedInvariants() const;
+
   // Messages: posted ones wait in the queue; sent ones reach their window's procedure during
   // the next PeekMessageA, as messages from other threads do.
   void PostMessage(win::HWND window, win::UINT message, win::WPARAM wParam = 0,

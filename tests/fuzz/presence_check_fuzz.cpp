@@ -129,9 +129,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     outcome = Outcome::kWrongType;
   }
 
-  FUZZ_CHECK(os.OpenKeyCount() == 0);
-  FUZZ_CHECK(!os.rootKeyClosed);
-  FUZZ_CHECK(os.invalidCloses == 0);
+  FUZZ_CHECK(os.ViolatedInvariants().empty());
   const win::DWORD count = os.reportedSubKeyCount.value_or(static_cast<win::DWORD>(entries.size()));
   const size_t nameBuffer = longest * (State.PlatformIsNT && State.LeadByteSet.any() ? 2 : 1) + 1;
   const Outcome expected =

@@ -79,10 +79,7 @@ TEST_F(ApplicationTest, ClassAlreadyRegisteredIsUsedAsItIs) {
 }
 
 TEST_F(ApplicationTest, ClassThatCannotBeRegisteredStopsTheStart) {
-  os.beforeCall = [](const Call& call) -> std::optional<long> {
-    if (call.name == "RegisterClassA") return 0;
-    return std::nullopt;
-  };
+  os.InjectAt({.call = "RegisterClassA", .fail = 0});
   try {
     TApplication app(os);
     FAIL() << "no error raised";
@@ -97,10 +94,7 @@ TEST_F(ApplicationTest, ClassThatCannotBeRegisteredStopsTheStart) {
 }
 
 TEST_F(ApplicationTest, WindowThatCannotBeCreatedIsDoneWithout) {
-  os.beforeCall = [](const Call& call) -> std::optional<long> {
-    if (call.name == "CreateWindowExA") return 0;
-    return std::nullopt;
-  };
+  os.InjectAt({.call = "CreateWindowExA", .fail = 0});
   {
     TApplication app(os);
     EXPECT_EQ(app.Handle(), nullptr);

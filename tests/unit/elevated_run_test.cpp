@@ -22,10 +22,7 @@ class ElevatedRunTest : public LauncherTest {
   std::int32_t Run() { return RunAsAdminAndWait(os, app, nullptr, kInstaller, kParameters); }
   // Runs action at the n-th wait for the installer or for input (1-based).
   void AtWait(int n, std::function<void()> action) {
-    os.beforeCall = [this, n, action, waits = 0](const Call& call) mutable -> std::optional<long> {
-      if (call.name == "MsgWaitForMultipleObjectsEx" && ++waits == n) action();
-      return std::nullopt;
-    };
+    os.InjectAt({.call = "MsgWaitForMultipleObjectsEx", .nth = n, .action = std::move(action)});
   }
 
   // A WM_QUIT posted to window (or to the thread) while the installer runs.
@@ -129,10 +126,7 @@ TEST_F(ElevatedRunTest, InstallerWhoseOwnExitCodeIs259EndsTheWait) {
 
 TEST_F(ElevatedRunTest, FinalCodeEndsTheWaitEvenWhenTheHandleCannotBeWaitedOn) {
   os.process = {1603, 0};
-  os.beforeCall = [](const Call& call) -> std::optional<long> {
-    if (call.name == "WaitForSingleObject") return static_cast<long>(win::WAIT_FAILED);
-    return std::nullopt;
-  };
+  os.InjectAt({.call = "WaitForSingleObject", .fail = static_cast<long>(win::WAIT_FAILED)});
   EXPECT_EQ(Run(), 1603);
   EXPECT_EQ(os.Count("MsgWaitForMultipleObjectsEx"), 0);
 }
@@ -195,10 +189,7 @@ TEST_F(ElevatedRunTest, QuitRequestStaysSet) {
 
 TEST_F(ElevatedRunTest, FailedWaitEndsTheWaitInsteadOfSpinning) {
   os.process = {0, -1};
-  os.beforeCall = [](const Call& call) -> std::optional<long> {
-    if (call.name == "MsgWaitForMultipleObjectsEx") return win::WAIT_FAILED;
-    return std::nullopt;
-  };
+  os.InjectAt({.call = "MsgWaitForMultipleObjectsEx", .fail = win::WAIT_FAILED});
   EXPECT_EQ(Run(), 259);
   EXPECT_EQ(os.Count("MsgWaitForMultipleObjectsEx"), 1);
 }

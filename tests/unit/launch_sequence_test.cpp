@@ -123,11 +123,9 @@ TEST_F(LaunchSequenceTest, WithoutAPlainlyAbsoluteFolderNothingIsStarted) {
     os.executablePathW = c.path;
     os.debugLines.clear();
     os.calls.clear();
-    os.beforeCall = [&](const Call& call) -> std::optional<long> {
-      if (call.name != "GetModuleFileNameW" || !c.readError) return std::nullopt;
-      os.lastError = *c.readError;
-      return 0;
-    };
+    os.beforeCall = nullptr;
+    if (c.readError)
+      os.InjectAt({.call = "GetModuleFileNameW", .fail = 0, .lastError = *c.readError});
     EXPECT_EQ(RunLauncher(os), 0);
     EXPECT_EQ(os.debugLines, std::vector<std::string>{kStartFailed + std::to_string(c.reason)});
     EXPECT_EQ(os.Count("CreateFileW") + os.Count("ShellExecuteExW"), 0);
@@ -206,11 +204,9 @@ TEST_F(LaunchSequenceTest, SuccessOrAStartWithoutHandleWritesNothing) {
 
 TEST_F(LaunchSequenceTest, WaitGivenUpAtLogOffIsReportedAs259) {
   os.process = {0, -1};
-  os.beforeCall = [&](const Call& call) -> std::optional<long> {
-    if (call.name == "MsgWaitForMultipleObjectsEx")
-      os.SendFromOtherThread(os.windows.begin()->first, win::WM_ENDSESSION, 1);
-    return std::nullopt;
-  };
+  os.InjectAt({.call = "MsgWaitForMultipleObjectsEx", .action = [&] {
+                 os.SendFromOtherThread(os.windows.begin()->first, win::WM_ENDSESSION, 1);
+               }});
   EXPECT_EQ(RunLauncher(os), 0);
   EXPECT_EQ(os.debugLines, std::vector<std::string>{kPrefix + "259"});
 }
@@ -438,11 +434,8 @@ TEST_F(LaunchSequenceTest, OnlyErrorsThatNothingCatchesReachADebugger) {
 
 TEST_F(LaunchSequenceTest, ErrorRaisedByThePumpIsReportedAndLeavesTheInstallerRunning) {
   os.process = {0, 5};
-  int peeks = 0;
-  os.beforeCall = [&](const Call& call) -> std::optional<long> {
-    if (call.name == "PeekMessageA" && ++peeks == 2) Raise<EOutOfResources>("Pompe");
-    return std::nullopt;
-  };
+  os.InjectAt(
+      {.call = "PeekMessageA", .nth = 2, .action = [] { Raise<EOutOfResources>("Pompe"); }});
   EXPECT_EQ(RunLauncher(os), 1);
   ASSERT_EQ(os.boxes.size(), 1u);
   EXPECT_TRUE(os.boxes[0].text.starts_with("Exception EOutOfResources dans le module "));

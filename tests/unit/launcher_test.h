@@ -13,17 +13,7 @@ class LauncherTest : public ::testing::Test {
   LauncherTest() { ResetProgramState(); }
 
   // What must hold after every run, whatever happened in it.
-  void TearDown() override {
-    EXPECT_EQ(os.OpenKeyCount(), 0) << "a registry key was left open";
-    EXPECT_FALSE(os.rootKeyClosed);
-    EXPECT_EQ(os.invalidCloses, 0);
-    EXPECT_FALSE(os.processHandleOpen) << "the installer's handle was left open";
-    EXPECT_FALSE(os.blockedForever) << "a wait that nothing could end";
-    EXPECT_FALSE(os.installerFileOpen) << "the installer's file was left open";
-    EXPECT_TRUE(os.loadedLibraries.empty()) << "a library was left loaded";
-    EXPECT_FALSE(os.trustStateOpen) << "a verify's state was not released";
-    EXPECT_FALSE(os.hashOpen || os.hashProviderOpen) << "a hash or its provider was left open";
-  }
+  void TearDown() override { EXPECT_EQ(os.ViolatedInvariants(), std::vector<std::string>{}); }
 
   platform::fake::FakePlatform os;
 };

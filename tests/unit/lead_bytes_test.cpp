@@ -40,10 +40,7 @@ TEST_F(LeadBytesTest, LeadBytesAreThoseOfTheSystemCodePage) {
 
 TEST_F(LeadBytesTest, FailedCodePageInfoLeavesTheSetEmpty) {
   os.ansiCodePage = 932;
-  os.beforeCall = [](const platform::fake::Call& call) -> std::optional<long> {
-    if (call.name == "GetCPInfo") return 0;
-    return std::nullopt;
-  };
+  os.InjectAt({.call = "GetCPInfo", .fail = 0});
   FillLeadByteSet(os);
   EXPECT_TRUE(State.LeadByteSet.none());
 }

@@ -135,7 +135,7 @@ TEST_F(PresenceCheckTest, NativeKeyIsReadOnlyWhenTheWow64KeyIsAbsent) {
     std::vector<std::string> opened;
     for (const Call& call : machine.CallsTo("RegOpenKeyExA")) opened.push_back(call.args.at(1));
     EXPECT_EQ(opened, c.opened) << c.what;
-    EXPECT_EQ(machine.OpenKeyCount(), 0);
+    EXPECT_EQ(machine.ViolatedInvariants(), std::vector<std::string>{}) << c.what;
   }
 }
 
@@ -156,10 +156,7 @@ TEST_F(PresenceCheckTest, EntryThatCannotBeOpenedReusesTheKeyOpenedBefore) {
 TEST_F(PresenceCheckTest, FailedEnumerationAppendsThePreviousNameAgain) {
   AddEntry(os, kWow, "{A}", "Other product");
   AddEntry(os, kWow, "{B}", kRedist);
-  os.beforeCall = [](const Call& call) -> std::optional<long> {
-    if (call.name == "RegEnumKeyExA" && call.args.at(1) == "1") return win::ERROR_MORE_DATA;
-    return std::nullopt;
-  };
+  os.InjectAt({.call = "RegEnumKeyExA", .argument = {{1, "1"}}, .fail = win::ERROR_MORE_DATA});
   EXPECT_FALSE(IsRedistInstalled(os));
   EXPECT_EQ(OpenedPaths(),
             (std::vector<std::string>{kWowSubKey, kWowSubKey + "{A}", kWowSubKey + "{A}"}));
@@ -178,28 +175,20 @@ TEST_F(PresenceCheckTest, ValueThatChangesBetweenTheQueriesIsEmptyOrRaises) {
   AddEntry(os, kWow, "{A}", "Other product");
   AddEntry(os, kWow, "{B}", kRedist);
   // Removed between the existence test and the size query: an empty text, then the next entry.
-  int sizeQueries = 0;
-  os.beforeCall = [&](const Call& call) -> std::optional<long> {
-    if (call.name == "RegQueryValueExA" && call.args.at(2) == "size" && ++sizeQueries == 2)
-      os.DeleteValue(kWow + "\\{A}", "DisplayName");
-    return std::nullopt;
-  };
+  os.InjectAt({.call = "RegQueryValueExA", .argument = {{2, "size"}}, .nth = 2, .action = [&] {
+                 os.DeleteValue(kWow + "\\{A}", "DisplayName");
+               }});
   EXPECT_TRUE(IsRedistInstalled(os));
 
   // Grown between the size query and the data read: the read fails and raises.
   os.SetString(kWow + "\\{A}", "DisplayName", "Other product");
-  os.beforeCall = [&](const Call& call) -> std::optional<long> {
-    if (call.name == "RegQueryValueExA" && call.args.at(2) == "data")
-      os.SetString(kWow + "\\{A}", "DisplayName", "A much longer display name");
-    return std::nullopt;
-  };
+  os.InjectAt({.call = "RegQueryValueExA", .argument = {{2, "data"}}, .action = [&] {
+                 os.SetString(kWow + "\\{A}", "DisplayName", "A much longer display name");
+               }});
   EXPECT_EQ(RaisedMessage(), kReadFailed);
 
   // Any other failure of the data read raises the same error.
-  os.beforeCall = [](const Call& call) -> std::optional<long> {
-    if (call.name == "RegQueryValueExA" && call.args.at(2) == "data") return 1392;
-    return std::nullopt;
-  };
+  os.InjectAt({.call = "RegQueryValueExA", .argument = {{2, "data"}}, .fail = 1392});
   EXPECT_EQ(RaisedMessage(), kReadFailed);
 }
 

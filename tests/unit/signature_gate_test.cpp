@@ -19,12 +19,10 @@ const std::u16string kInstaller = u"C:\\Tools\\vc_redist.x86.exe";
 std::function<void(FakePlatform&)> Failing(std::string name, long result, win::DWORD error,
                                            size_t index = 0, std::string value = "") {
   return [=](FakePlatform& os) {
-    os.beforeCall = [=, &os](const Call& call) -> std::optional<long> {
-      if (call.name != name || (!value.empty() && call.args.at(index) != value))
-        return std::nullopt;
-      os.lastError = error;
-      return result;
-    };
+    os.InjectAt({.call = name,
+                 .argument = value.empty() ? std::nullopt : std::optional(std::pair(index, value)),
+                 .fail = result,
+                 .lastError = error});
   };
 }
 
@@ -141,12 +139,8 @@ TEST_F(SignatureGateTest, OnlyThePinnedBuildThatMicrosoftSignedIsStarted) {
     if (shellAsked) {
       EXPECT_EQ(fake.installerFileHeldAtStart, true);
     }
-    EXPECT_FALSE(fake.installerFileOpen);
-    EXPECT_TRUE(fake.loadedLibraries.empty());
-    EXPECT_FALSE(fake.trustStateOpen);
-    EXPECT_FALSE(fake.hashOpen || fake.hashProviderOpen);
-    EXPECT_FALSE(fake.processHandleOpen);
     application.Destroy();
+    EXPECT_EQ(fake.ViolatedInvariants(), std::vector<std::string>{});
   }
 }
 
