@@ -92,11 +92,12 @@ fi
 [ -z "$password" ] || set -- "$@" -readpass "$password"
 [ -z "$timestamp" ] || set -- "$@" -ts "$timestamp"
 log=$(mktemp)
-trap 'rm -f "$log" "$out.part"' EXIT
+trap 'rm -f "$log"' EXIT
 rm -f "$out"
-if ! osslsigncode sign -h sha256 "$@" -in "$in" -out "$out.part" >/dev/null 2>"$log"; then
+if ! osslsigncode sign -h sha256 "$@" -in "$in" -out "$out.part" >"$log" 2>&1; then
   cat "$log" >&2
-  # osslsigncode says only "Failed"; name the usual causes from the lines above it.
+  # osslsigncode ends with "Failed" only; name the usual causes from the lines above it
+  # (2.5 prints them on its standard output).
   if grep -q 'PIN incorrect' "$log"; then
     why="the token refused the PIN${password:+ in $password}"
   elif grep -q 'Unable to load PKCS#11 module' "$log"; then
