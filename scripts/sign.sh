@@ -85,7 +85,11 @@ elif [ -n "$module" ]; then
   # No -pkcs11engine: bookworm's osslsigncode fails to load the engine by its path ("bad engine
   # id"), while by default it loads OpenSSL's engine named pkcs11.
   set -- -pkcs11module "$module" -key "$token_key"
-  if [ -n "$token_cert" ]; then set -- "$@" -pkcs11cert "$token_cert"; else set -- "$@" -certs "$cert"; fi
+  if [ -n "$token_cert" ]; then
+    set -- "$@" -pkcs11cert "$token_cert"
+  else
+    set -- "$@" -certs "$cert"
+  fi
 else
   set -- -certs "$cert" -key "$key"
 fi
