@@ -40,7 +40,8 @@ demo: build-windows
 
 # Signs a copy of launcher.exe (Authenticode, SHA-256) into build/windows/launcher.signed.exe;
 # without a certificate it says what it needs, before building anything.
-export SIGN_PKCS12 SIGN_PASSWORD_FILE SIGN_CERT SIGN_KEY SIGN_TIMESTAMP_URL
+export SIGN_PKCS12 SIGN_PASSWORD_FILE SIGN_CERT SIGN_KEY SIGN_TIMESTAMP_URL \
+  SIGN_PKCS11_MODULE SIGN_PKCS11_KEY SIGN_PKCS11_CERT
 sign:
 	@sh scripts/sign.sh --check
 	$(MAKE) build-windows

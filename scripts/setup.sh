@@ -28,7 +28,8 @@ dpkg_query=${bin}dpkg-query
 need=""
 have() { "$dpkg_query" -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 for pkg in make cmake g++ libgtest-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 \
-           wine wine32:i386 wine64 xvfb python3 osslsigncode openssl $extra; do
+           wine wine32:i386 wine64 xvfb python3 osslsigncode openssl libengine-pkcs11-openssl \
+           softhsm2 opensc $extra; do
   have "$pkg" || need="$need $pkg"
 done
 [ -z "$need" ] && exit 0

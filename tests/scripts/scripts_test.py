@@ -12,7 +12,8 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 SETUP = os.path.join(ROOT, "scripts", "setup.sh")
 WINE_ROAD = os.path.join(ROOT, "scripts", "wine_road.sh")
 EVERYTHING = ("make cmake g++ libgtest-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 wine "
-              "wine32:i386 wine64 xvfb python3 osslsigncode openssl")
+              "wine32:i386 wine64 xvfb python3 osslsigncode openssl libengine-pkcs11-openssl "
+              "softhsm2 opensc")
 
 # apt-get's answers, as bookworm's apt prints them under LC_ALL=C.
 APT_OUTCOMES = {
@@ -56,7 +57,9 @@ SETUP_CASES = [
     ("everything there: nothing run", EVERYTHING, "i386", "ok", "ok", "ok",
      0, [], ""),
     ("missing packages installed", "make cmake g++ python3", "", "ok", "ok", "ok",
-     0, ["update", "install"], "setup: installing libgtest-dev g++-mingw-w64-i686"),
+     0, ["update", "install"], "setup: installing libgtest-dev g++-mingw-w64-i686 "
+     "binutils-mingw-w64-i686 wine wine32:i386 wine64 xvfb osslsigncode openssl "
+     "libengine-pkcs11-openssl softhsm2 opensc\n"),
     ("a broken index is a warning", "make", "i386", "index", "ok", "ok",
      0, ["update", "install"], "warning: some package indexes could not be downloaded"),
     ("mixed versions: retried pinned to the release", "make", "i386", "index", "mixed", "ok",
