@@ -848,23 +848,91 @@ def take_the_road(road_file):
         sys.exit(f"the Wine groups cannot run here on the {road or 'unknown'} road: {reason}")
 
 
-def run_group(lab, name, chosen, launcher, say):
-    """Runs one group's scenarios in a lab; returns how many passed and how many failed. A group
-    that selects no scenario fails."""
-    began, passed, failed = time.monotonic(), 0, 0 if chosen else 1
+class GroupRecord:
+    """What one group leaves in the results folder as it goes, so that a run stopped half-way
+    still tells what finished: NAME.cases (every case it is to run, written first), NAME.log (its
+    lines as they come), NAME.finished (each case's name as it ends) and NAME.status (at its end).
+    Without a folder it only keeps count."""
+
+    def __init__(self, folder, name, cases):
+        self.name, self.passed, self.failed, self.ended = name, 0, 0, False
+        self.folder, self.files = folder, {}
+        if folder:
+            os.makedirs(folder, exist_ok=True)
+            for suffix in (".status", ".cases", ".log", ".finished"):
+                path = os.path.join(folder, name + suffix)
+                if os.path.exists(path):
+                    os.remove(path)
+            self._write(os.path.join(folder, name + ".cases"), "".join(c + "\n" for c in cases))
+            self.files = {kind: open(os.path.join(folder, name + "." + kind), "a",
+                                     encoding="utf-8") for kind in ("log", "finished")}
+
+    @staticmethod
+    def _write(path, text):
+        with open(path, "w", encoding="utf-8") as f:
+            f.write(text)
+
+    def note(self, text, kind="log"):
+        if kind in self.files:
+            self.files[kind].write(text + "\n")
+            self.files[kind].flush()
+
+    def say(self, text):
+        print(text, flush=True)
+        self.note(text)
+
+    def finished(self, case, passed):
+        self.passed, self.failed = self.passed + passed, self.failed + (not passed)
+        self.note(case, "finished")
+
+    def end(self):
+        self.ended = True
+        for f in self.files.values():
+            f.close()
+        self.files = {}
+        if self.folder:
+            self._write(os.path.join(self.folder, self.name + ".status"),
+                        "1\n" if self.failed else "0\n")
+
+
+def run_group(lab, record, chosen, launcher):
+    """Runs one group's scenarios in a lab, each recorded as it ends. A group that selects no
+    scenario fails."""
+    began, name, say = time.monotonic(), record.name, record.say
     if not chosen:
+        record.failed += 1
         say(f"FAIL  {name}: no scenario selected")
     for index, (scenario_name, fn) in enumerate(chosen):
         started = time.monotonic()
         try:
             what = fn(lab, launcher, slugify(index, f"{name}-{scenario_name}"))
-            passed += 1
             say(f"PASS  {name}: {scenario_name} ({time.monotonic() - started:.1f} s): {what}")
+            record.finished(scenario_name, True)
         except (Failure, LabError) as e:
-            failed += 1
             say(f"FAIL  {name}: {scenario_name}: {e}")
-    say(f"{name}: {passed} passed, {failed} failed in {time.monotonic() - began:.0f} s")
-    return passed, failed
+            record.finished(scenario_name, False)
+    say(f"{name}: {record.passed} passed, {record.failed} failed in "
+        f"{time.monotonic() - began:.0f} s")
+
+
+def run_lab(helpers, windows, plan, launchers):
+    """Runs the groups of one kind of Windows in one lab, whose own lines go to each of them."""
+    def say(text):
+        print(text, flush=True)
+        for _, _, record in plan:
+            record.note(text)
+
+    try:
+        with Lab(helpers, windows=windows, log=say) as lab:
+            for group, chosen, record in plan:
+                run_group(lab, record, chosen, launchers[group])
+                record.end()
+    except (LabError, OSError, subprocess.SubprocessError) as e:
+        say(f"setup failed ({windows}-bit Windows): {e}")
+    for _, _, record in plan:
+        if not record.ended:
+            record.failed += 1  # the lab failed before the group ended
+            record.end()
 
 
 def main():
@@ -882,9 +950,10 @@ def main():
     parser.add_argument("--only", help="run the scenarios whose name contains this text")
     parser.add_argument("--road-file", help="where the build recorded the road the Wine groups "
                         "take (scripts/wine_road.sh decide)")
-    parser.add_argument("--results", help="a folder for each group's output (GROUP.log) and "
-                        "status (GROUP.status), so that one run can serve several CTest tests; "
-                        "a group of the 64-bit prefix is GROUP-64")
+    parser.add_argument("--results", help="a folder for each group's record as it goes (its "
+                        "cases, output, finished cases and status: GroupRecord), so that one "
+                        "run can serve several CTest tests; a group of the 64-bit prefix is "
+                        "GROUP-64")
     options = parser.parse_args()
     if options.road_file:
         take_the_road(options.road_file)
@@ -899,36 +968,21 @@ def main():
             sys.exit(f"no {path or 'launcher_faults.exe (--faults)'} for the groups chosen")
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
 
-    passed = failed = 0
     started = time.monotonic()
+    # Every group's record is begun before any lab starts: a run stopped early names them all.
+    plans = {}  # windows -> [(group, its scenarios, its record)]
     for windows in options.windows or [32]:
-        names = {group: group if windows == 32 else f"{group}-{windows}" for group in groups}
-        lines = {name: [] for name in names.values()}  # the lab's own lines go to each group
-        statuses = {}  # result name -> (passed, failed)
-
-        def say(text, name=None):
-            print(text, flush=True)
-            for key in ([name] if name else lines):
-                lines[key].append(text)
-
-        try:
-            with Lab(options.helpers, windows=windows, log=say) as lab:
-                for group, name in names.items():
-                    chosen = [(n, fn) for g, n, fn, where in SCENARIOS if g == group
-                              and windows in where and (not options.only or options.only in n)]
-                    statuses[name] = run_group(lab, name, chosen, launchers[group],
-                                               lambda text, n=name: say(text, n))
-        except (LabError, OSError, subprocess.SubprocessError) as e:
-            say(f"setup failed ({windows}-bit Windows): {e}")
-        for name in names.values():
-            statuses.setdefault(name, (0, 1))  # the lab failed before the group ended
-            passed, failed = passed + statuses[name][0], failed + statuses[name][1]
-            if options.results:
-                os.makedirs(options.results, exist_ok=True)
-                with open(os.path.join(options.results, name + ".log"), "w", encoding="utf-8") as f:
-                    f.write("".join(line + "\n" for line in lines[name]))
-                with open(os.path.join(options.results, name + ".status"), "w") as f:
-                    f.write("1\n" if statuses[name][1] else "0\n")
+        plans[windows] = []
+        for group in groups:
+            chosen = [(n, fn) for g, n, fn, where in SCENARIOS if g == group and
+                      windows in where and (not options.only or options.only in n)]
+            name = group if windows == 32 else f"{group}-{windows}"
+            plans[windows].append((group, chosen, GroupRecord(options.results, name,
+                                                              [n for n, _ in chosen])))
+    for windows, plan in plans.items():
+        run_lab(options.helpers, windows, plan, launchers)
+    records = [record for plan in plans.values() for _, _, record in plan]
+    passed, failed = sum(r.passed for r in records), sum(r.failed for r in records)
     print(f"run time {time.monotonic() - started:.0f} s")
     print(f"{passed} passed, {failed} failed")
     return 1 if failed else 0
