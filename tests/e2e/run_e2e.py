@@ -124,12 +124,16 @@ def code_at(path, rva):
 OK_BUTTON = [(1, b"OK")]  # IDOK
 
 
-def run_to_end(lab, run, timeout=30):
-    """Lets a run end, closing each message box it shows on the way. Returns its exit status and
-    its boxes: dicts of title and text bytes, owner (the owner's class, or "-"), icon (none,
-    stop or other), buttons [(id, text bytes)] and app, the hidden window's state while the box
-    showed (none, enabled or disabled)."""
-    out = lab.poke(run.pid, f"boxes:{round(limit(timeout) * 1000)}", timeout=timeout + 30)
+def run_to_end(lab, run, timeout=30, release=None):
+    """Lets a run end, closing each message box it shows on the way; `release`, a case whose
+    installer is held by its stop file, has it let go once the first box has gone. Returns the
+    exit status and the boxes: dicts of title and text bytes, owner (the owner's class, or "-"),
+    icon (none, stop or other), buttons [(id, text bytes)] and app, the hidden window's state
+    while the box showed (none, enabled or disabled)."""
+    action = f"boxes:{round(limit(timeout) * 1000)}"
+    if release:
+        action += ":" + lab.win_path(release.stop_path)
+    out = lab.poke(run.pid, action, timeout=timeout + 30)
     boxes = [dict(field.split("=", 1) for field in line.split()[1:]) for line in out[:-1]]
     for box in boxes:
         box.update(title=bytes.fromhex(box["title"]), text=bytes.fromhex(box["text"]),
@@ -625,9 +629,10 @@ def runtime_error(lab, launcher, slug, row):
 def window_handler_error(lab, launcher, slug):
     lab.uninstall()
     with faults_case(lab, slug) as case:
-        run = case.start(exit_code=1603, debug=False, LAUNCHER_TEST_FAULT="window-handler",
-                         STUB_SLEEP_MS="1500")
-        _, boxes = run_to_end(lab, run)
+        # While the box is open nothing can see the installer end: it is held until the box goes.
+        run = case.start(exit_code=1603, wait=True, debug=False,
+                         LAUNCHER_TEST_FAULT="window-handler")
+        _, boxes = run_to_end(lab, run, release=case)
         expect_box(boxes, b"launcher_faults", rb"Erreur dans la fen\xeatre!", owner="TApplication",
                    app="disabled")
         expect_installer_run(case, run, 1603)
