@@ -853,6 +853,12 @@ def take_the_road(road_file):
         sys.exit(f"the Wine groups cannot run here on the {road or 'unknown'} road: {reason}")
 
 
+def show(text):
+    """Prints a line in one write: the runs side by side share one output."""
+    sys.stdout.write(text + "\n")
+    sys.stdout.flush()
+
+
 class GroupRecord:
     """What one group leaves in the results folder as it goes, so that a run stopped half-way
     still tells what finished: NAME.cases (every case it is to run, written first), NAME.log (its
@@ -883,7 +889,7 @@ class GroupRecord:
             self.files[kind].flush()
 
     def say(self, text):
-        print(text, flush=True)
+        show(text)
         self.note(text)
 
     def finished(self, case, passed):
@@ -923,7 +929,7 @@ def run_group(lab, record, chosen, launcher):
 def run_lab(helpers, windows, plan, launchers):
     """Runs the groups of one kind of Windows in one lab, whose own lines go to each of them."""
     def say(text):
-        print(text, flush=True)
+        show(text)
         for _, _, record in plan:
             record.note(text)
 
@@ -940,6 +946,27 @@ def run_lab(helpers, windows, plan, launchers):
             record.end()
 
 
+def side_by_side(kinds):
+    """Runs this script once per kind of Windows, all at once: the labs share nothing, and a
+    machine with several processors then keeps them busy. A signal is passed on to each run,
+    which closes its own lab. Returns the worst status."""
+    argv, skip = [], False
+    for arg in sys.argv[1:]:
+        if not skip and not arg.startswith("--windows"):
+            argv.append(arg)
+        skip = arg == "--windows"
+    runs = [subprocess.Popen([sys.executable, os.path.abspath(__file__)] + argv +
+                             ["--windows", str(windows)]) for windows in kinds]
+
+    def pass_on(number, _):
+        for run in runs:
+            run.send_signal(number)
+
+    signal.signal(signal.SIGTERM, pass_on)
+    signal.signal(signal.SIGINT, pass_on)
+    return max(run.wait() for run in runs)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
@@ -951,7 +978,7 @@ def main():
     parser.add_argument("--group", action="append", choices=GROUPS)
     parser.add_argument("--windows", action="append", type=int, choices=BOTH,
                         help="the kind of Windows the prefix stands for; each one given runs "
-                        "every group chosen (default: 32)")
+                        "every group chosen, the kinds side by side (default: 32)")
     parser.add_argument("--only", help="run the scenarios whose name contains this text")
     parser.add_argument("--road-file", help="where the build recorded the road the Wine groups "
                         "take (scripts/wine_road.sh decide)")
@@ -974,19 +1001,21 @@ def main():
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
 
     started = time.monotonic()
-    # Every group's record is begun before any lab starts: a run stopped early names them all.
-    plans = {}  # windows -> [(group, its scenarios, its record)]
-    for windows in options.windows or [32]:
-        plans[windows] = []
-        for group in groups:
-            chosen = [(n, fn) for g, n, fn, where in SCENARIOS if g == group and
-                      windows in where and (not options.only or options.only in n)]
-            name = group if windows == 32 else f"{group}-{windows}"
-            plans[windows].append((group, chosen, GroupRecord(options.results, name,
-                                                              [n for n, _ in chosen])))
-    for windows, plan in plans.items():
-        run_lab(options.helpers, windows, plan, launchers)
-    records = [record for plan in plans.values() for _, _, record in plan]
+    kinds = list(dict.fromkeys(options.windows or [32]))
+    if len(kinds) > 1:
+        status = side_by_side(kinds)
+        print(f"run time {time.monotonic() - started:.0f} s")
+        return status
+    windows = kinds[0]
+    # Every group's record is begun before the lab starts: a run stopped early names them all.
+    plan = []  # (group, its scenarios, its record)
+    for group in groups:
+        chosen = [(n, fn) for g, n, fn, where in SCENARIOS if g == group and
+                  windows in where and (not options.only or options.only in n)]
+        name = group if windows == 32 else f"{group}-{windows}"
+        plan.append((group, chosen, GroupRecord(options.results, name, [n for n, _ in chosen])))
+    run_lab(options.helpers, windows, plan, launchers)
+    records = [record for _, _, record in plan]
     passed, failed = sum(r.passed for r in records), sum(r.failed for r in records)
     print(f"run time {time.monotonic() - started:.0f} s")
     print(f"{passed} passed, {failed} failed")
