@@ -24,8 +24,8 @@ import time
 import pe_image
 from redistributable import DISPLAY_NAME, PARAMETERS, VERSION
 from winelab import (
-    REG_BINARY, REG_DWORD, REG_EXPAND_SZ, REG_MULTI_SZ, REG_NONE, REG_SZ, SCREEN, WOW_UNINSTALL,
-    Case, Lab, LabError, Utf16, limit, regtool_input, sz, wait_for)
+    REG_BINARY, REG_DWORD, REG_EXPAND_SZ, REG_MULTI_SZ, REG_NONE, REG_SZ, SCREEN, SPENT,
+    WOW_UNINSTALL, Case, Lab, LabError, Utf16, limit, pause, regtool_input, sz, wait_for)
 
 MATCH = DISPLAY_NAME.encode("ascii")
 STILL_ACTIVE = 259
@@ -74,7 +74,7 @@ def exit_code(run, timeout=30):
 def expect_nothing_started(case, run, status=0):
     code = exit_code(run)
     # A launcher that started something as it ended would show it only a little later.
-    time.sleep(1)
+    pause(1)
     check(not case.stub().starts, f"an installer was started: {case.stub().starts}")
     check(run.debug_lines == [], f"debug output {run.debug_lines}")
     check(code == status, f"exit status {code}, expected {status}")
@@ -544,7 +544,7 @@ def processor_use(lab, launcher, slug):
         # The stub spins meanwhile, to show that the meter does see a busy process.
         run = case.start(exit_code=0, wait=True, STUB_SPIN="1")
         stub_pid = installer_started(case)
-        time.sleep(0.5)  # past start-up
+        pause(0.5)  # past start-up
         server_before, began = lab.server_seconds(), time.monotonic()
         out = lab.poke(run.pid, f"cpu:3000:{run.pid},{stub_pid}")
         server_share = (lab.server_seconds() - server_before) / (time.monotonic() - began)
@@ -906,24 +906,78 @@ class GroupRecord:
                         "1\n" if self.failed else "0\n")
 
 
+class Spending:
+    """Where the time went from its making to its end: SPENT's growth, and the time that no kind
+    took."""
+
+    def __init__(self):
+        self.began, self.before, self.ended = time.monotonic(), self._now(), None
+
+    @staticmethod
+    def _now():
+        return {kind: tuple(spent) for kind, spent in SPENT.items()}
+
+    def end(self):
+        self.ended = (time.monotonic(), self._now())
+        return self
+
+    def kinds(self):
+        """kind -> (seconds, count), "the rest" included; and the whole."""
+        ended, after = self.ended or (time.monotonic(), self._now())
+        total = ended - self.began
+        grown = {kind: (seconds - self.before.get(kind, (0, 0))[0],
+                        count - self.before.get(kind, (0, 0))[1])
+                 for kind, (seconds, count) in after.items()}
+        grown = {kind: spent for kind, spent in grown.items() if spent[1]}
+        grown["the rest"] = (total - sum(seconds for seconds, _ in grown.values()), 1)
+        return grown, total
+
+    def text(self):
+        grown, total = self.kinds()
+        return f"{total:.1f} s: " + ", ".join(
+            f"{kind} {seconds:.1f} s" + (f" ({count}x)" if kind != "the rest" else "")
+            for kind, (seconds, count) in sorted(grown.items(), key=lambda item: -item[1][0]))
+
+
 def run_group(lab, record, chosen, launcher):
-    """Runs one group's scenarios in a lab, each recorded as it ends. A group that selects no
-    scenario fails."""
-    began, name, say = time.monotonic(), record.name, record.say
+    """Runs one group's scenarios in a lab, each recorded as it ends, with where its time went.
+    A group that selects no scenario fails. Returns the group's Spending."""
+    spending, name, say = Spending(), record.name, record.say
     if not chosen:
         record.failed += 1
         say(f"FAIL  {name}: no scenario selected")
     for index, (scenario_name, fn) in enumerate(chosen):
-        started = time.monotonic()
+        case_spending = Spending()
         try:
             what = fn(lab, launcher, slugify(index, f"{name}-{scenario_name}"))
-            say(f"PASS  {name}: {scenario_name} ({time.monotonic() - started:.1f} s): {what}")
+            say(f"PASS  {name}: {scenario_name} ({case_spending.kinds()[1]:.1f} s): {what}")
             record.finished(scenario_name, True)
         except (Failure, LabError) as e:
             say(f"FAIL  {name}: {scenario_name}: {e}")
             record.finished(scenario_name, False)
+        say(f"      time {case_spending.end().text()}")
+    spending.end()
     say(f"{name}: {record.passed} passed, {record.failed} failed in "
-        f"{time.monotonic() - began:.0f} s")
+        f"{spending.kinds()[1]:.0f} s; time {spending.text()}")
+    return spending
+
+
+def spending_table(columns):
+    """One line a kind of work, one column a part of the run: seconds (and count) in each."""
+    parts = [spending.kinds() for spending in columns.values()]
+    kinds = sorted({kind for grown, _ in parts for kind in grown},
+                   key=lambda kind: (kind == "the rest", kind))
+    width = max(len(kind) for kind in kinds + ["time (s, count)"])
+
+    def cell(spent, counted=True):
+        return "-" if spent is None else f"{spent[0]:.1f}" + (f" ({spent[1]})" if counted else "")
+
+    lines = [f"{'time (s, count)':<{width}} " + " ".join(f"{part:>14}" for part in columns)]
+    for kind in kinds:
+        lines.append(f"{kind:<{width}} " + " ".join(
+            f"{cell(grown.get(kind), kind != 'the rest'):>14}" for grown, _ in parts))
+    lines.append(f"{'whole':<{width}} " + " ".join(f"{total:>14.1f}" for _, total in parts))
+    return lines
 
 
 def run_lab(helpers, windows, plan, launchers):
@@ -933,13 +987,17 @@ def run_lab(helpers, windows, plan, launchers):
         for _, _, record in plan:
             record.note(text)
 
+    columns = {"lab set-up": Spending()}
     try:
         with Lab(helpers, windows=windows, log=say) as lab:
+            columns["lab set-up"].end()
             for group, chosen, record in plan:
-                run_group(lab, record, chosen, launchers[group])
+                columns[record.name] = run_group(lab, record, chosen, launchers[group])
                 record.end()
     except (LabError, OSError, subprocess.SubprocessError) as e:
         say(f"setup failed ({windows}-bit Windows): {e}")
+    for line in spending_table(columns):
+        show(line)
     for _, _, record in plan:
         if not record.ended:
             record.failed += 1  # the lab failed before the group ended

@@ -2,6 +2,7 @@
 programs that prepare the registry, run launcher.exe under a debugger and act on its window.
 Shared by the end-to-end tests, the benchmark and the demo. Standard library only."""
 
+import contextlib
 import os
 import queue
 import shutil
@@ -28,6 +29,29 @@ TIME_SCALE = float(os.environ.get("LAUNCHER_E2E_TIME_SCALE") or 1)
 
 def limit(seconds):
     return seconds * TIME_SCALE
+
+
+# Where a run's time goes, for the figures the e2e run prints: kind -> [seconds, count]. One lab
+# a process, so one table a process.
+SPENT = {}
+
+
+@contextlib.contextmanager
+def spending(kind):
+    """Adds the time the block takes to SPENT under `kind`."""
+    started = time.monotonic()
+    try:
+        yield
+    finally:
+        entry = SPENT.setdefault(kind, [0.0, 0])
+        entry[0] += time.monotonic() - started
+        entry[1] += 1
+
+
+def pause(seconds):
+    """A fixed wait, counted apart from the waits for an event."""
+    with spending("fixed waits"):
+        time.sleep(seconds)
 
 
 class LabError(Exception):
@@ -106,8 +130,10 @@ class Lab:
         # each wine start then costs a fraction of a second.
         os.makedirs(env["WINEPREFIX"])
         subprocess.run(["wineserver", "-p"], env=env, check=True, timeout=limit(30))
-        subprocess.run(["wineboot", "-i"], env=env, check=True, timeout=limit(180),
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        with spending("wineboot -i"):
+            subprocess.run(["wineboot", "-i"], env=env, check=True, timeout=limit(180),
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        made = time.monotonic()
         # A crash must end the process, not start winedbg and hang; on 64-bit Windows a 32-bit
         # program reads the redirected AeDebug key, so both views say so.
         views = ("HKLM", "HKLM32") if self.windows == 64 else ("HKLM",)
@@ -124,7 +150,7 @@ class Lab:
         self._trust_root()
         self._hold_desktop()
         self.log(f"{self.windows}-bit Windows prefix ready in {time.monotonic() - started:.1f} s "
-                 f"on display :{display}")
+                 f"(made in {made - started:.1f} s, then set up) on display :{display}")
 
     def _trust_root(self):
         """Puts the throwaway root that signed the installers into the machine's Root store, as
@@ -274,9 +300,10 @@ class Lab:
     # Helper programs
 
     def wine(self, args, input=None, env=None, timeout=60):
-        return subprocess.run(["wine"] + args, input=input, env=env or self.env,
-                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                              timeout=limit(timeout))
+        with spending(os.path.basename(args[0]).removesuffix(".exe")):
+            return subprocess.run(["wine"] + args, input=input, env=env or self.env,
+                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                  timeout=limit(timeout))
 
     def registry(self, ops, env=None, encoding="utf-8"):
         """Applies (op, key, ...) tuples in one regtool run: ("mkkey", key), ("delkey", key),
@@ -402,13 +429,15 @@ class DebugRun:
         return True
 
     def started(self, timeout=30):
-        if not self._pump(lambda: self.pid is not None, timeout):
-            raise LabError("the program did not start under dbgrun")
+        with spending("launcher start"):
+            if not self._pump(lambda: self.pid is not None, timeout):
+                raise LabError("the program did not start under dbgrun")
         return self.pid
 
     def wait(self, timeout=30):
         """The exit code, or None when the program is still running after `timeout` seconds."""
-        self._pump(lambda: self.exit_code is not None, timeout)
+        with spending("launcher end"):
+            self._pump(lambda: self.exit_code is not None, timeout)
         return self.exit_code
 
     def seconds_after(self, stamp):
@@ -520,8 +549,9 @@ class Case:
 
 def wait_for(predicate, timeout, step=0.05):
     deadline = time.monotonic() + limit(timeout)
-    while True:
-        value = predicate()
-        if value or time.monotonic() >= deadline:
-            return value
-        time.sleep(step)
+    with spending("waits for an event"):
+        while True:
+            value = predicate()
+            if value or time.monotonic() >= deadline:
+                return value
+            time.sleep(step)
