@@ -25,7 +25,8 @@ import pe_image
 from redistributable import DISPLAY_NAME, PARAMETERS, VERSION
 from winelab import (
     REG_BINARY, REG_DWORD, REG_EXPAND_SZ, REG_MULTI_SZ, REG_NONE, REG_SZ, SCREEN, SPENT,
-    WOW_UNINSTALL, Case, Lab, LabError, Utf16, limit, pause, regtool_input, sz, wait_for)
+    WOW_UNINSTALL, Case, Lab, LabError, Utf16, display_name_in, keys_in, limit, pause,
+    regtool_input, sz, wait_for)
 
 MATCH = DISPLAY_NAME.encode("ascii")
 STILL_ACTIVE = 259
@@ -73,8 +74,9 @@ def exit_code(run, timeout=30):
 
 def expect_nothing_started(case, run, status=0):
     code = exit_code(run)
-    # A launcher that started something as it ended would show it only a little later.
-    pause(1)
+    # Every process the launcher started joined its job, whether or not it ran yet.
+    check(run.processes == 1, f"the launcher's job held {run.processes} processes, itself "
+          "included: it started something")
     check(not case.stub().starts, f"an installer was started: {case.stub().starts}")
     check(run.debug_lines == [], f"debug output {run.debug_lines}")
     check(code == status, f"exit status {code}, expected {status}")
@@ -94,6 +96,8 @@ def expect_installer_run(case, run, installer_code):
     code = exit_code(run)
     starts = case.stub().starts
     check(len(starts) == 1, f"installer started {len(starts)} times, expected once: {starts}")
+    check(run.processes == 2, f"the launcher's job held {run.processes} processes, expected "
+          "itself and its installer")
     start = starts[0]
     expected_path = case.installer_path()
     check(start.path == expected_path,
@@ -247,17 +251,22 @@ def layout_case(lab, launcher, slug, row):
     layout = layout if isinstance(layout, dict) else dict(redirected=layout)
     env = lab.locale(code_page) if code_page else {}
     locale = dict(env=env, encoding="cp932" if code_page else "utf-8")
-    lab.uninstall(**layout, **locale)
     written = [name for name, _, _ in layout.get("redirected", ())]
-    if len(written) > 1 and all(name.isascii() for name in written):
-        listing = lab.uninstall_listing(**locale)
+    ordered = len(written) > 1 and all(name.isascii() for name in written)
+    unterminated = [(name, data) for name, _, data in layout.get("redirected", ())
+                    if isinstance(data, Utf16)]
+    # Written and read back in one Wine start.
+    listings = lab.uninstall(**layout, **locale, then_list=(
+        ["HKLM\\" + WOW_UNINSTALL] if ordered else []) + [
+        f"HKLM\\{WOW_UNINSTALL}\\{name}" for name, _ in unterminated])
+    if ordered:
+        listing = keys_in(listings.pop(0))
         check(listing == written,
               f"entries listed as {listing[:6]}..., written as {written[:6]}...")
-    for name, _, data in layout.get("redirected", ()):
-        if isinstance(data, Utf16):
-            # The ANSI calls add a NUL on writing, and on reading where the buffer has room.
-            _, stored = lab.display_name(name)
-            check(stored == len(data), f"{stored} bytes stored, expected {len(data)}: no NUL")
+    for (name, data), listing in zip(unterminated, listings):
+        # The ANSI calls add a NUL on writing, and on reading where the buffer has room.
+        stored = (display_name_in(listing) or (None, None))[1]
+        check(stored == len(data), f"{stored} bytes stored, expected {len(data)}: no NUL")
     with Case(lab, launcher, slug) as case:
         # A debugger would get the error instead of the box.
         run = case.start(debug=outcome != REPORTED, E2E_RUNTIME_NAME=MATCH.decode(), **env)

@@ -237,12 +237,14 @@ class Lab:
         WOW6432Node is an ordinary key, written as such."""
         return "HKLM32\\" + NATIVE_UNINSTALL if self.windows == 64 else "HKLM\\" + WOW_UNINSTALL
 
-    def uninstall(self, redirected=(), native=(), wow_key=True, env=None, encoding="utf-8"):
+    def uninstall(self, redirected=(), native=(), wow_key=True, env=None, encoding="utf-8",
+                  then_list=()):
         """Leaves exactly these uninstall entries, each (sub-key, type, data), a type of None
         making an entry without DisplayName: `redirected` as a 32-bit installer writes them,
         `native` in the 64-bit view (the only one a 32-bit Windows has). Clears only the two
         Uninstall keys. Without `wow_key` the machine is a 32-bit Windows, which only a 32-bit
-        prefix can stand for. `env` and `encoding` as for `registry`."""
+        prefix can stand for. `env` and `encoding` as for `registry`. The keys `then_list` are
+        listed in the same regtool run, once the entries are written: returns each one's lines."""
         native_key = "HKLM\\" + NATIVE_UNINSTALL
         ops = [("delkey", "HKLM\\" + WOW_UNINSTALL), ("delkey", native_key), ("mkkey", native_key)]
         if wow_key:
@@ -257,26 +259,27 @@ class Lab:
                 ops.append(("mkkey", key))
                 if value_type is not None:
                     ops.append(("set", key, "DisplayName", value_type, data))
-        self.registry(ops, env=env, encoding=encoding)
+        ops += [("list", key) for key in then_list]
+        lines, listings = self.registry(ops, env=env, encoding=encoding), []
+        while lines:
+            end = lines.index("listed")
+            listings.append(lines[:end])
+            lines = lines[end + 1:]
+        return listings
 
     def uninstall_listing(self, env=None, encoding="utf-8"):
         """The sub-keys of the uninstall key the launcher reads, in enumeration order."""
-        lines = self.registry([("list", "HKLM\\" + WOW_UNINSTALL)], env=env, encoding=encoding)
-        return [line[4:] for line in lines if line.startswith("key ")]
+        return keys_in(self.registry([("list", "HKLM\\" + WOW_UNINSTALL)], env=env,
+                                     encoding=encoding))
 
     def display_name(self, entry):
         """An entry's DisplayName as the ANSI calls read it, and the size stored in the registry
         (UTF-16, for a text written through the ANSI calls): (bytes, size), or None when the
         entry or the value does not exist."""
         try:
-            lines = self.registry([("list", f"HKLM\\{WOW_UNINSTALL}\\{entry}")])
+            return display_name_in(self.registry([("list", f"HKLM\\{WOW_UNINSTALL}\\{entry}")]))
         except LabError:
             return None
-        for line in lines:
-            fields = line.split(" ")
-            if fields[:2] == ["value", "DisplayName"]:
-                return bytes.fromhex(fields[3]), int(fields[4])
-        return None
 
     LOCALES = {932: "ja_JP.UTF-8", 1252: "en_US.UTF-8"}  # Japanese; English
 
@@ -290,11 +293,13 @@ class Lab:
         if not os.path.isdir(utf8):
             raise LabError(f"no C.UTF-8 locale at {utf8}")
         os.makedirs(locales, exist_ok=True)
+        env = {"LC_ALL": name, "LOCPATH": locales}
+        # Checked once a lab: the link, made here, is what the check depends on.
         if not os.path.exists(os.path.join(locales, name)):
             os.symlink(utf8, os.path.join(locales, name))
-        env = {"LC_ALL": name, "LOCPATH": locales}
-        if self.code_page(env) != code_page:
-            raise LabError(f"code page {self.code_page(env)} where {code_page} was set up")
+            if self.code_page(env) != code_page:
+                os.remove(os.path.join(locales, name))
+                raise LabError(f"code page {self.code_page(env)} where {code_page} was set up")
         return env
 
     # Helper programs
@@ -365,6 +370,20 @@ class Lab:
         return DebugRun(command, dict(self.env, **(env or {})))
 
 
+def keys_in(listing):
+    """The sub-keys in a key's listing, in enumeration order."""
+    return [line[4:] for line in listing if line.startswith("key ")]
+
+
+def display_name_in(listing):
+    """An entry's DisplayName in its listing, as Lab.display_name gives it, or None."""
+    for line in listing:
+        fields = line.split(" ")
+        if fields[:2] == ["value", "DisplayName"]:
+            return bytes.fromhex(fields[3]), int(fields[4])
+    return None
+
+
 def regtool_input(ops, encoding="utf-8"):
     lines = []
     for op in ops:
@@ -388,6 +407,7 @@ class DebugRun:
         self.exceptions = []  # (code, first chance)
         self.exit_code = None
         self.exit_stamp = None
+        self.processes = None  # started in the program's job by its end, itself included
         self.frequency = None
         self.pid = None
         self.process = subprocess.Popen(["wine"] + command, env=env, stdout=subprocess.PIPE,
@@ -411,6 +431,7 @@ class DebugRun:
             self.exceptions.append((int(event[1], 16), event[2] == "1"))
         elif kind == "exit":
             self.exit_code, self.exit_stamp = int(event[1]), int(event[2])
+            self.processes = int(event[3])
         elif kind == "error":
             raise LabError("dbgrun: " + " ".join(event[1:]))
 
