@@ -12,10 +12,13 @@ writes only into the results folder, which must lie under the project's build/ f
       Prints what the end-to-end group NAME wrote inside the machine and exits with its status;
       for a group that did not end, names the cases that never finished, and why.
 
-Timings land in DIR/timings (boot, job), for the last line of `make test`.
+The machine boots an overlay over its image that holds a Wine prefix of each kind, made by the
+first run that needs it (its console log: DIR/prefixes/console.log). Timings land in DIR/timings
+(boot, job, and prefixes when they were made), for the last line of `make test`.
 """
 
 import argparse
+import hashlib
 import os
 import shlex
 import shutil
@@ -42,7 +45,9 @@ def image_dir():
     return path
 
 
-def qemu_command(image, results):
+def qemu_command(image, disk, results):
+    """Boots `disk` (the image's, or an overlay over it) as a snapshot unless it is a partial
+    overlay being made."""
     cores = str(min(os.cpu_count() or 1, 4))
     return [
         "qemu-system-x86_64", "-accel", "tcg,thread=multi", "-smp", cores, "-m", "4G",
@@ -51,20 +56,22 @@ def qemu_command(image, results):
         "-cpu", "max,-smap",
         "-kernel", os.path.join(image, "vmlinuz"), "-initrd", os.path.join(image, "initrd.img"),
         "-append", "root=/dev/vda rw console=ttyS0 init=/sbin/launcher-init quiet panic=-1",
-        "-drive", f"file={os.path.join(image, 'disk.img')},format=raw,if=virtio",
-        "-snapshot", "-no-reboot", "-display", "none", "-serial", "stdio", "-monitor", "none",
-        "-nic", "none",
+        "-drive", f"file={disk},format={'raw' if disk.endswith('.img') else 'qcow2'},if=virtio",
+        "-no-reboot", "-display", "none", "-serial", "stdio", "-monitor", "none", "-nic", "none",
         "-virtfs", f"local,path={PROJECT},mount_tag=project,security_model=none,readonly=on",
         "-virtfs", f"local,path={results},mount_tag=results,security_model=none",
-    ]
+    ] + ([] if disk.endswith(".partial") else ["-snapshot"])
 
 
-def prepare_results(results, command, environment):
+def clear_results(results):
     build = os.path.join(PROJECT, "build") + os.sep
     if not (results + os.sep).startswith(build):
         sys.exit(f"the results folder must lie under {build}, not {results}")
     shutil.rmtree(results, ignore_errors=True)
     os.makedirs(results)
+
+
+def write_job(results, command, environment):
     with open(os.path.join(results, "job"), "w") as f:
         f.write(f"{PROJECT}\n{results}\n")
     exports = "".join(f"export {k}={shlex.quote(v)}\n" for k, v in environment.items())
@@ -72,16 +79,24 @@ def prepare_results(results, command, environment):
         f.write(exports + "exec " + shlex.join(command) + "\n")
 
 
-def run(options):
-    results = os.path.abspath(options.results)
-    environment = {"LAUNCHER_E2E_TIME_SCALE": str(TIME_SCALE), "PYTHONDONTWRITEBYTECODE": "1",
-                   "PYTHONUNBUFFERED": "1"}
-    prepare_results(results, options.command, environment)
-    image = image_dir()
+# Inside the machine: the Wine prefixes made once per image (winelab's templates), on the same
+# disk as the labs' folders, so that a lab takes one by renaming it.
+TEMPLATES = "/var/lib/launcher-prefixes"
+PREFIXES_TIMEOUT = 900
+OVERLAY_SIZE = "16G"
+ENVIRONMENT = {"LAUNCHER_E2E_TIME_SCALE": str(TIME_SCALE), "PYTHONDONTWRITEBYTECODE": "1",
+               "PYTHONUNBUFFERED": "1", "LAUNCHER_PREFIX_TEMPLATES": TEMPLATES,
+               "TMPDIR": "/var/tmp"}
+
+
+def boot(image, disk, results, command, options, show=False):
+    """Runs `command` in one boot. Returns (the command's status, or None with why the machine
+    was stopped; whether it booted; seconds to boot and of the job)."""
+    write_job(results, command, ENVIRONMENT)
     console_path = os.path.join(results, "console.log")
     console = open(console_path, "w", encoding="utf-8", errors="replace")
     started = time.monotonic()
-    qemu = subprocess.Popen(qemu_command(image, results), stdin=subprocess.DEVNULL,
+    qemu = subprocess.Popen(qemu_command(image, disk, results), stdin=subprocess.DEVNULL,
                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
     state = {"ready": None, "status": None, "last": time.monotonic()}
 
@@ -98,7 +113,7 @@ def run(options):
                 continue  # the machine powering off
             elif line.startswith(EXIT):
                 state["status"] = int(line[len(EXIT):].split()[0])
-            elif options.show:
+            elif show:
                 print(line, flush=True)
 
     reader = threading.Thread(target=read, daemon=True)
@@ -123,18 +138,69 @@ def run(options):
     if failure is None and state["status"] is None:
         failure = (f"ended (qemu status {code}) before its job did" if state["ready"]
                    else f"ended (qemu status {code}) without booting")
-    boot = (state["ready"] or ended) - started
-    with open(os.path.join(results, "timings"), "w") as f:
-        f.write(f"boot {boot:.0f}\njob {ended - (state['ready'] or ended):.0f}\n")
     if failure:
         with open(os.path.join(results, "stopped"), "w") as f:
             f.write(f"the emulated machine {failure}\n")
         print(f"the emulated machine {failure}; its console log: {console_path}", flush=True)
-        if options.by_group and state["ready"]:
+    ready = state["ready"] or ended
+    return (failure or state["status"]), state["ready"] is not None, ready - started, ended - ready
+
+
+def prefixes_disk(image, results, options):
+    """The disk to boot: an overlay over the image holding a Wine prefix of each kind, made at
+    the first boot that needs it and kept beside the image, keyed by the image and by the lab
+    code that makes prefixes; the bare image (each lab then makes its own) when it cannot be
+    made. Returns the disk and the seconds spent making it."""
+    with open(os.path.join(PROJECT, "tests", "lib", "winelab.py"), "rb") as f:
+        key = hashlib.sha256(os.path.basename(image).encode() + f.read()).hexdigest()[:16]
+    overlay = os.path.join(image, f"prefixes-{key}.qcow2")
+    if os.path.isfile(overlay):
+        return overlay, 0
+    partial = overlay + ".partial"
+    started = time.monotonic()
+    print("the emulated machine makes its Wine prefixes, once for this image", flush=True)
+    # The image's file system has little room to spare: the overlay is larger, and the file
+    # system grows into it before the prefixes (2 GB) are made.
+    created = subprocess.run(["qemu-img", "create", "-q", "-f", "qcow2", "-F", "raw", "-b",
+                              "disk.img", partial, OVERLAY_SIZE], stderr=subprocess.PIPE,
+                             text=True)
+    status = created.stderr.strip() or "qemu-img failed"
+    if created.returncode == 0:
+        folder = os.path.join(results, "prefixes")
+        clear_results(folder)
+        make = shlex.join(["env", f"PYTHONPATH={PROJECT}/tests/lib", "python3",
+                           f"{PROJECT}/tests/lib/winelab.py", "make-templates", TEMPLATES])
+        status, _, _, _ = boot(image, partial, folder,
+                               ["sh", "-c", f"resize2fs /dev/vda && {make}"],
+                               argparse.Namespace(**dict(vars(options), timeout=PREFIXES_TIMEOUT)))
+    if status != 0:
+        print(f"the prefixes could not be made ({status}): each lab makes its own", flush=True)
+        if os.path.exists(partial):
+            os.remove(partial)
+        return os.path.join(image, "disk.img"), time.monotonic() - started
+    os.rename(partial, overlay)
+    for old in os.listdir(image):
+        if old.startswith("prefixes-") and old != os.path.basename(overlay):
+            os.remove(os.path.join(image, old))  # made for another image or lab code: stale
+    return overlay, time.monotonic() - started
+
+
+def run(options):
+    results = os.path.abspath(options.results)
+    clear_results(results)
+    image = image_dir()
+    disk, making = prefixes_disk(image, results, options)
+    status, booted, boot_time, job_time = boot(image, disk, results, options.command, options,
+                                               show=options.show)
+    with open(os.path.join(results, "timings"), "w") as f:
+        f.write(f"boot {boot_time:.0f}\njob {job_time:.0f}\n" +
+                (f"prefixes {making:.0f}\n" if making else ""))
+    if isinstance(status, str):
+        if options.by_group and booted:
             print("each group's test says what finished before that", flush=True)
             return 0
         return MACHINE_FAILED
-    return 0 if options.by_group else state["status"]
+    return 0 if options.by_group else status
 
 
 def read_lines(path):

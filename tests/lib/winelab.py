@@ -8,6 +8,7 @@ import queue
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import threading
 import time
@@ -46,6 +47,91 @@ def spending(kind):
         entry = SPENT.setdefault(kind, [0.0, 0])
         entry[0] += time.monotonic() - started
         entry[1] += 1
+
+
+# A folder of prefixes made in advance, one a kind (win32, win64), each taken whole by the first
+# lab of its kind instead of running wineboot (the emulated machine makes them once per image).
+PREFIX_TEMPLATES = os.environ.get("LAUNCHER_PREFIX_TEMPLATES")
+TEMPLATE_STAMP = "launcher-template"  # written last: the kind and the Wine that made it
+TEMPLATE_PARTS = ("system.reg", "user.reg", "userdef.reg", "drive_c/windows/system32",
+                  "dosdevices/c:")
+
+
+def env_arch(windows):
+    return "win32" if windows == 32 else "win64"
+
+
+def wine_version():
+    return subprocess.run(["wine", "--version"], check=True, stdout=subprocess.PIPE, text=True,
+                          timeout=limit(30)).stdout.strip()
+
+
+def prefix_env(windows, prefix):
+    """The variables for a Wine prefix of this kind, taken from this process's own."""
+    env = {k: v for k, v in os.environ.items() if not k.startswith(("STUB_", "WINE"))}
+    env.update(
+        WINEPREFIX=prefix,
+        WINEARCH=env_arch(windows),
+        WINEDEBUG="-all",
+        # No Mono or Gecko install prompts in a fresh prefix.
+        WINEDLLOVERRIDES="mscoree,mshtml=",
+    )
+    return env
+
+
+def make_prefix(env):
+    """Makes the prefix env names, leaving its wineserver running for the session: started first,
+    so that it is the one wineboot uses, each wine start then costs a fraction of a second."""
+    os.makedirs(env["WINEPREFIX"])
+    subprocess.run(["wineserver", "-p"], env=env, check=True, timeout=limit(30))
+    # Its messages go to a file: the processes it leaves running would hold a pipe open.
+    with spending("wineboot -i"), tempfile.TemporaryFile() as messages:
+        code = subprocess.run(["wineboot", "-i"], env=env, timeout=limit(180),
+                              stdout=subprocess.DEVNULL, stderr=messages).returncode
+        messages.seek(0)
+        last = messages.read().decode("latin-1").splitlines()[-3:]
+    if code != 0:
+        free = shutil.disk_usage(env["WINEPREFIX"]).free >> 20
+        raise LabError(f"wineboot -i failed with {code} ({free} MB free there): " +
+                       " / ".join(last))
+
+
+def make_templates(folder, kinds=(32, 64)):
+    """Makes a prefix of each kind into `folder`, side by side, each stamped once complete and
+    its server ended; for PREFIX_TEMPLATES."""
+    version = wine_version()
+
+    def make(windows):
+        env = prefix_env(windows, os.path.join(folder, env_arch(windows)))
+        shutil.rmtree(env["WINEPREFIX"], ignore_errors=True)
+        make_prefix(env)
+        for option in ("-k", "-w"):  # the server saves the registry as it ends
+            subprocess.run(["wineserver", option], env=env, timeout=limit(60))
+        with open(os.path.join(env["WINEPREFIX"], TEMPLATE_STAMP), "w") as f:
+            f.write(f"{env_arch(windows)} {version}\n")
+
+    makers = [threading.Thread(target=make, args=(windows,)) for windows in kinds]
+    for maker in makers:
+        maker.start()
+    for maker in makers:
+        maker.join()
+    return all(take_template(windows, folder, check_only=True) for windows in kinds)
+
+
+def take_template(windows, folder, prefix=None, check_only=False):
+    """Moves the template of this kind to `prefix` when it is sound: complete, of this kind and
+    made by this Wine. A template that is not is never used. Returns whether it was sound."""
+    template = os.path.join(folder, env_arch(windows))
+    try:
+        with open(os.path.join(template, TEMPLATE_STAMP)) as f:
+            sound = f.read().split() == [env_arch(windows)] + wine_version().split()
+    except OSError:
+        return False
+    sound = sound and all(os.path.exists(os.path.join(template, part)) for part in TEMPLATE_PARTS)
+    if sound and not check_only:
+        os.rename(template, prefix)  # made for one lab: the machine's disk is a snapshot
+        os.remove(os.path.join(prefix, TEMPLATE_STAMP))
+    return sound
 
 
 def pause(seconds):
@@ -115,24 +201,22 @@ class Lab:
     def start(self):
         self.root = tempfile.mkdtemp(prefix="launcher-wine-")
         display = self._start_xvfb()
-        env = {k: v for k, v in os.environ.items() if not k.startswith(("STUB_", "WINE"))}
-        env.update(
-            WINEPREFIX=os.path.join(self.root, "prefix"),
-            WINEARCH="win32" if self.windows == 32 else "win64",
-            WINEDEBUG="-all",
-            # No Mono or Gecko install prompts in a fresh prefix.
-            WINEDLLOVERRIDES="mscoree,mshtml=",
-            DISPLAY=f":{display}",
-        )
+        env = dict(prefix_env(self.windows, os.path.join(self.root, "prefix")),
+                   DISPLAY=f":{display}")
         self.env = env
         started = time.monotonic()
-        # One server for the whole session, started first so that it is the one wineboot uses:
-        # each wine start then costs a fraction of a second.
-        os.makedirs(env["WINEPREFIX"])
-        subprocess.run(["wineserver", "-p"], env=env, check=True, timeout=limit(30))
-        with spending("wineboot -i"):
-            subprocess.run(["wineboot", "-i"], env=env, check=True, timeout=limit(180),
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        how = "made"
+        with spending("template taken"):
+            taken = PREFIX_TEMPLATES and take_template(self.windows, PREFIX_TEMPLATES,
+                                                       env["WINEPREFIX"])
+        if taken:
+            how = "taken from the templates"
+            subprocess.run(["wineserver", "-p"], env=env, check=True, timeout=limit(30))
+        else:
+            if PREFIX_TEMPLATES:
+                self.log(f"no sound {env_arch(self.windows)} template in {PREFIX_TEMPLATES}: "
+                         "the prefix is made here")
+            make_prefix(env)
         made = time.monotonic()
         # A crash must end the process, not start winedbg and hang; on 64-bit Windows a 32-bit
         # program reads the redirected AeDebug key, so both views say so.
@@ -150,7 +234,7 @@ class Lab:
         self._trust_root()
         self._hold_desktop()
         self.log(f"{self.windows}-bit Windows prefix ready in {time.monotonic() - started:.1f} s "
-                 f"(made in {made - started:.1f} s, then set up) on display :{display}")
+                 f"({how} in {made - started:.1f} s, then set up) on display :{display}")
 
     def _trust_root(self):
         """Puts the throwaway root that signed the installers into the machine's Root store, as
@@ -576,3 +660,10 @@ def wait_for(predicate, timeout, step=0.05):
             if value or time.monotonic() >= deadline:
                 return value
             time.sleep(step)
+
+
+if __name__ == "__main__":
+    # winelab.py make-templates FOLDER: what PREFIX_TEMPLATES reads; fails unless all are sound.
+    if sys.argv[1:2] != ["make-templates"] or len(sys.argv) != 3:
+        sys.exit("usage: winelab.py make-templates FOLDER")
+    sys.exit(0 if make_templates(sys.argv[2]) else 1)
