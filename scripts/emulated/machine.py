@@ -82,7 +82,7 @@ def write_job(results, command, environment):
 # Inside the machine: the Wine prefixes made once per image (winelab's templates), on the same
 # disk as the labs' folders, so that a lab takes one by renaming it.
 TEMPLATES = "/var/lib/launcher-prefixes"
-PREFIXES_TIMEOUT = 900
+PREFIXES_TIMEOUT = 900  # 104 s on an idle 2-core host, both kinds side by side
 OVERLAY_SIZE = "16G"
 ENVIRONMENT = {"LAUNCHER_E2E_TIME_SCALE": str(TIME_SCALE), "PYTHONDONTWRITEBYTECODE": "1",
                "PYTHONUNBUFFERED": "1", "LAUNCHER_PREFIX_TEMPLATES": TEMPLATES,
