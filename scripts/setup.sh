@@ -17,7 +17,7 @@ set -eu
 extra=""
 case "${1:-}" in
   fuzz) extra="clang-14 libclang-rt-14-dev" ;;
-  emulated) extra="qemu-system-x86 debootstrap e2fsprogs" ;;
+  emulated) extra="qemu-system-x86 qemu-utils debootstrap e2fsprogs" ;;
 esac
 
 bin=${SETUP_COMMANDS:+$SETUP_COMMANDS/}

@@ -138,6 +138,8 @@ case "$verb" in
         [ -f "$build/emulated-image-time" ] && image="built in $(cat "$build/emulated-image-time") s"
         line="the Wine groups ran in an emulated x86-64 machine ($(reason)): image $image"
         if [ -f "$times" ]; then
+          prefixes=$(sed -n 's/^prefixes //p' "$times")
+          line="$line${prefixes:+, Wine prefixes made in $prefixes s}"
           line="$line, boot $(sed -n 's/^boot //p' "$times") s, groups $(sed -n 's/^job //p' "$times") s"
         fi
         ;;

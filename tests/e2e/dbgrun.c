@@ -4,7 +4,8 @@
 //   started <pid> <tid> <performance counter frequency>
 //   ods <hex of the bytes read, terminating NUL included>
 //   exception <code> <first chance>
-//   exit <signed exit code> <performance counter when the end was seen>
+//   exit <signed exit code> <performance counter when the end was seen> <processes started in
+//        the program's job, the program included; -1 if unknown>
 // With --no-debug the program runs without a debugger, as its error handling behaves differently
 // under one, and its lines are read from the system-wide debug-output buffer instead.
 // Its arguments are taken and the program started in UTF-16, so that any folder name reaches it.
@@ -13,10 +14,18 @@
 #include <wchar.h>
 #include <windows.h>
 
+// Every process the program starts joins its job: at its end the job tells whether it started any.
+static HANDLE job;
+
 static void PrintExit(DWORD code) {
   LARGE_INTEGER now;
   QueryPerformanceCounter(&now);
-  printf("exit %ld %lld\n", (long)code, now.QuadPart);
+  JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting;
+  long processes = QueryInformationJobObject(job, JobObjectBasicAccountingInformation,
+                                             &accounting, sizeof accounting, NULL)
+                       ? (long)accounting.TotalProcesses
+                       : -1;
+  printf("exit %ld %lld %ld\n", (long)code, now.QuadPart, processes);
 }
 
 static void PrintHex(const BYTE* data, SIZE_T size) {
@@ -89,11 +98,19 @@ int wmain(int argc, wchar_t** argv) {
     printf("error debug-output buffer %lu\n", GetLastError());
     return 2;
   }
-  if (!CreateProcessW(exe, command_line, NULL, NULL, FALSE, debug ? DEBUG_ONLY_THIS_PROCESS : 0,
-                      NULL, cwd, &startup, &process)) {
+  job = CreateJobObjectW(NULL, NULL);
+  if (!CreateProcessW(exe, command_line, NULL, NULL, FALSE,
+                      CREATE_SUSPENDED | (debug ? DEBUG_ONLY_THIS_PROCESS : 0), NULL, cwd,
+                      &startup, &process)) {
     printf("error CreateProcess %lu\n", GetLastError());
     return 2;
   }
+  if (!job || !AssignProcessToJobObject(job, process.hProcess)) {
+    printf("error job %lu\n", GetLastError());
+    TerminateProcess(process.hProcess, 1);
+    return 2;
+  }
+  ResumeThread(process.hThread);
   LARGE_INTEGER frequency;
   QueryPerformanceFrequency(&frequency);
   printf("started %lu %lu %lld\n", process.dwProcessId, process.dwThreadId, frequency.QuadPart);

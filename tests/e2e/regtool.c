@@ -11,7 +11,7 @@
 //   delval  <key> <name>
 //   list    <key>                          prints "key <name>" per sub-key in enumeration
 //                                          order, then "value <name> <type> <hex data> <size
-//                                          stored, in bytes, -1 if unknown>"
+//                                          stored, in bytes, -1 if unknown>", then "listed"
 // Prints "error <line> <code>" and exits 1 at the first failing line; at the end, "ok <lines
 // applied> <ANSI code page>".
 #include <stdio.h>
@@ -88,6 +88,7 @@ static long List(HKEY root, const char* path, REGSAM view) {
     PrintHex(data, data_size);
     printf(" %ld\n", (long)stored);
   }
+  printf("listed\n");
   RegCloseKey(key);
   return ERROR_SUCCESS;
 }

@@ -25,8 +25,9 @@ import time
 import pe_image
 from redistributable import DISPLAY_NAME, PARAMETERS, VERSION
 from winelab import (
-    REG_BINARY, REG_DWORD, REG_EXPAND_SZ, REG_MULTI_SZ, REG_NONE, REG_SZ, SCREEN, WOW_UNINSTALL,
-    Case, Lab, LabError, Utf16, limit, regtool_input, sz, wait_for)
+    REG_BINARY, REG_DWORD, REG_EXPAND_SZ, REG_MULTI_SZ, REG_NONE, REG_SZ, SCREEN, SPENT,
+    WOW_UNINSTALL, Case, Lab, LabError, Utf16, display_name_in, keys_in, limit, pause,
+    regtool_input, sz, wait_for)
 
 MATCH = DISPLAY_NAME.encode("ascii")
 STILL_ACTIVE = 259
@@ -75,8 +76,9 @@ def exit_code(run, timeout=30):
 
 def expect_nothing_started(case, run, status=0):
     code = exit_code(run)
-    # A launcher that started something as it ended would show it only a little later.
-    time.sleep(1)
+    # Every process the launcher started joined its job, whether or not it ran yet.
+    check(run.processes == 1, f"the launcher's job held {run.processes} processes, itself "
+          "included: it started something")
     check(not case.stub().starts, f"an installer was started: {case.stub().starts}")
     check(run.debug_lines == [], f"debug output {run.debug_lines}")
     check(code == status, f"exit status {code}, expected {status}")
@@ -96,6 +98,8 @@ def expect_installer_run(case, run, installer_code):
     code = exit_code(run)
     starts = case.stub().starts
     check(len(starts) == 1, f"installer started {len(starts)} times, expected once: {starts}")
+    check(run.processes == 2, f"the launcher's job held {run.processes} processes, expected "
+          "itself and its installer")
     start = starts[0]
     expected_path = case.installer_path()
     check(start.path == expected_path,
@@ -126,12 +130,16 @@ def code_at(path, rva):
 OK_BUTTON = [(1, b"OK")]  # IDOK
 
 
-def run_to_end(lab, run, timeout=30):
-    """Lets a run end, closing each message box it shows on the way. Returns its exit status and
-    its boxes: dicts of title and text bytes, owner (the owner's class, or "-"), icon (none,
-    stop or other), buttons [(id, text bytes)] and app, the hidden window's state while the box
-    showed (none, enabled or disabled)."""
-    out = lab.poke(run.pid, f"boxes:{round(limit(timeout) * 1000)}", timeout=timeout + 30)
+def run_to_end(lab, run, timeout=30, release=None):
+    """Lets a run end, closing each message box it shows on the way; `release`, a case whose
+    installer is held by its stop file, has it let go once the first box has gone. Returns the
+    exit status and the boxes: dicts of title and text bytes, owner (the owner's class, or "-"),
+    icon (none, stop or other), buttons [(id, text bytes)] and app, the hidden window's state
+    while the box showed (none, enabled or disabled)."""
+    action = f"boxes:{round(limit(timeout) * 1000)}"
+    if release:
+        action += ":" + lab.win_path(release.stop_path)
+    out = lab.poke(run.pid, action, timeout=timeout + 30)
     boxes = [dict(field.split("=", 1) for field in line.split()[1:]) for line in out[:-1]]
     for box in boxes:
         box.update(title=bytes.fromhex(box["title"]), text=bytes.fromhex(box["text"]),
@@ -245,17 +253,22 @@ def layout_case(lab, launcher, slug, row):
     layout = layout if isinstance(layout, dict) else dict(redirected=layout)
     env = lab.locale(code_page) if code_page else {}
     locale = dict(env=env, encoding="cp932" if code_page else "utf-8")
-    lab.uninstall(**layout, **locale)
     written = [name for name, _, _ in layout.get("redirected", ())]
-    if len(written) > 1 and all(name.isascii() for name in written):
-        listing = lab.uninstall_listing(**locale)
+    ordered = len(written) > 1 and all(name.isascii() for name in written)
+    unterminated = [(name, data) for name, _, data in layout.get("redirected", ())
+                    if isinstance(data, Utf16)]
+    # Written and read back in one Wine start.
+    listings = lab.uninstall(**layout, **locale, then_list=(
+        ["HKLM\\" + WOW_UNINSTALL] if ordered else []) + [
+        f"HKLM\\{WOW_UNINSTALL}\\{name}" for name, _ in unterminated])
+    if ordered:
+        listing = keys_in(listings.pop(0))
         check(listing == written,
               f"entries listed as {listing[:6]}..., written as {written[:6]}...")
-    for name, _, data in layout.get("redirected", ()):
-        if isinstance(data, Utf16):
-            # The ANSI calls add a NUL on writing, and on reading where the buffer has room.
-            _, stored = lab.display_name(name)
-            check(stored == len(data), f"{stored} bytes stored, expected {len(data)}: no NUL")
+    for (name, data), listing in zip(unterminated, listings):
+        # The ANSI calls add a NUL on writing, and on reading where the buffer has room.
+        stored = (display_name_in(listing) or (None, None))[1]
+        check(stored == len(data), f"{stored} bytes stored, expected {len(data)}: no NUL")
     with Case(lab, launcher, slug) as case:
         # A debugger would get the error instead of the box.
         run = case.start(debug=outcome != REPORTED, E2E_RUNTIME_NAME=MATCH.decode(), **env)
@@ -549,7 +562,7 @@ def processor_use(lab, launcher, slug):
         # The stub spins meanwhile, to show that the meter does see a busy process.
         run = case.start(exit_code=0, wait=True, STUB_SPIN="1")
         stub_pid = installer_started(case)
-        time.sleep(0.5)  # past start-up
+        pause(0.5)  # past start-up
         server_before, began = lab.server_seconds(), time.monotonic()
         out = lab.poke(run.pid, f"cpu:3000:{run.pid},{stub_pid}")
         server_share = (lab.server_seconds() - server_before) / (time.monotonic() - began)
@@ -634,9 +647,10 @@ def runtime_error(lab, launcher, slug, row):
 def window_handler_error(lab, launcher, slug):
     lab.uninstall()
     with faults_case(lab, slug) as case:
-        run = case.start(exit_code=1603, debug=False, LAUNCHER_TEST_FAULT="window-handler",
-                         STUB_SLEEP_MS="1500")
-        _, boxes = run_to_end(lab, run)
+        # While the box is open nothing can see the installer end: it is held until the box goes.
+        run = case.start(exit_code=1603, wait=True, debug=False,
+                         LAUNCHER_TEST_FAULT="window-handler")
+        _, boxes = run_to_end(lab, run, release=case)
         expect_box(boxes, b"launcher_faults", rb"Erreur dans la fen\xeatre!", owner="TApplication",
                    app="disabled")
         expect_installer_run(case, run, 1603)
@@ -857,23 +871,176 @@ def take_the_road(road_file):
         sys.exit(f"the Wine groups cannot run here on the {road or 'unknown'} road: {reason}")
 
 
-def run_group(lab, name, chosen, launcher, say):
-    """Runs one group's scenarios in a lab; returns how many passed and how many failed. A group
-    that selects no scenario fails."""
-    began, passed, failed = time.monotonic(), 0, 0 if chosen else 1
+def show(text):
+    """Prints a line in one write: the runs side by side share one output."""
+    sys.stdout.write(text + "\n")
+    sys.stdout.flush()
+
+
+class GroupRecord:
+    """What one group leaves in the results folder as it goes, so that a run stopped half-way
+    still tells what finished: NAME.cases (every case it is to run, written first), NAME.log (its
+    lines as they come), NAME.finished (each case's name as it ends) and NAME.status (at its end).
+    Without a folder it only keeps count."""
+
+    def __init__(self, folder, name, cases):
+        self.name, self.passed, self.failed, self.ended = name, 0, 0, False
+        self.folder, self.files = folder, {}
+        if folder:
+            os.makedirs(folder, exist_ok=True)
+            for suffix in (".status", ".cases", ".log", ".finished"):
+                path = os.path.join(folder, name + suffix)
+                if os.path.exists(path):
+                    os.remove(path)
+            self._write(os.path.join(folder, name + ".cases"), "".join(c + "\n" for c in cases))
+            self.files = {kind: open(os.path.join(folder, name + "." + kind), "a",
+                                     encoding="utf-8") for kind in ("log", "finished")}
+
+    @staticmethod
+    def _write(path, text):
+        with open(path, "w", encoding="utf-8") as f:
+            f.write(text)
+
+    def note(self, text, kind="log"):
+        if kind in self.files:
+            self.files[kind].write(text + "\n")
+            self.files[kind].flush()
+
+    def say(self, text):
+        show(text)
+        self.note(text)
+
+    def finished(self, case, passed):
+        self.passed, self.failed = self.passed + passed, self.failed + (not passed)
+        self.note(case, "finished")
+
+    def end(self):
+        self.ended = True
+        for f in self.files.values():
+            f.close()
+        self.files = {}
+        if self.folder:
+            self._write(os.path.join(self.folder, self.name + ".status"),
+                        "1\n" if self.failed else "0\n")
+
+
+class Spending:
+    """Where the time went from its making to its end: SPENT's growth, and the time that no kind
+    took."""
+
+    def __init__(self):
+        self.began, self.before, self.ended = time.monotonic(), self._now(), None
+
+    @staticmethod
+    def _now():
+        return {kind: tuple(spent) for kind, spent in SPENT.items()}
+
+    def end(self):
+        self.ended = (time.monotonic(), self._now())
+        return self
+
+    def kinds(self):
+        """kind -> (seconds, count), "the rest" included; and the whole."""
+        ended, after = self.ended or (time.monotonic(), self._now())
+        total = ended - self.began
+        grown = {kind: (seconds - self.before.get(kind, (0, 0))[0],
+                        count - self.before.get(kind, (0, 0))[1])
+                 for kind, (seconds, count) in after.items()}
+        grown = {kind: spent for kind, spent in grown.items() if spent[1]}
+        grown["the rest"] = (total - sum(seconds for seconds, _ in grown.values()), 1)
+        return grown, total
+
+    def text(self):
+        grown, total = self.kinds()
+        return f"{total:.1f} s: " + ", ".join(
+            f"{kind} {seconds:.1f} s" + (f" ({count}x)" if kind != "the rest" else "")
+            for kind, (seconds, count) in sorted(grown.items(), key=lambda item: -item[1][0]))
+
+
+def run_group(lab, record, chosen, launcher):
+    """Runs one group's scenarios in a lab, each recorded as it ends, with where its time went.
+    A group that selects no scenario fails. Returns the group's Spending."""
+    spending, name, say = Spending(), record.name, record.say
     if not chosen:
+        record.failed += 1
         say(f"FAIL  {name}: no scenario selected")
     for index, (scenario_name, fn) in enumerate(chosen):
-        started = time.monotonic()
+        case_spending = Spending()
         try:
             what = fn(lab, launcher, slugify(index, f"{name}-{scenario_name}"))
-            passed += 1
-            say(f"PASS  {name}: {scenario_name} ({time.monotonic() - started:.1f} s): {what}")
+            say(f"PASS  {name}: {scenario_name} ({case_spending.kinds()[1]:.1f} s): {what}")
+            record.finished(scenario_name, True)
         except (Failure, LabError) as e:
-            failed += 1
             say(f"FAIL  {name}: {scenario_name}: {e}")
-    say(f"{name}: {passed} passed, {failed} failed in {time.monotonic() - began:.0f} s")
-    return passed, failed
+            record.finished(scenario_name, False)
+        say(f"      time {case_spending.end().text()}")
+    spending.end()
+    say(f"{name}: {record.passed} passed, {record.failed} failed in "
+        f"{spending.kinds()[1]:.0f} s; time {spending.text()}")
+    return spending
+
+
+def spending_table(columns):
+    """One line a kind of work, one column a part of the run: seconds (and count) in each."""
+    parts = [spending.kinds() for spending in columns.values()]
+    kinds = sorted({kind for grown, _ in parts for kind in grown},
+                   key=lambda kind: (kind == "the rest", kind))
+    width = max(len(kind) for kind in kinds + ["time (s, count)"])
+
+    def cell(spent, counted=True):
+        return "-" if spent is None else f"{spent[0]:.1f}" + (f" ({spent[1]})" if counted else "")
+
+    lines = [f"{'time (s, count)':<{width}} " + " ".join(f"{part:>14}" for part in columns)]
+    for kind in kinds:
+        lines.append(f"{kind:<{width}} " + " ".join(
+            f"{cell(grown.get(kind), kind != 'the rest'):>14}" for grown, _ in parts))
+    lines.append(f"{'whole':<{width}} " + " ".join(f"{total:>14.1f}" for _, total in parts))
+    return lines
+
+
+def run_lab(helpers, windows, plan, launchers):
+    """Runs the groups of one kind of Windows in one lab, whose own lines go to each of them."""
+    def say(text):
+        show(text)
+        for _, _, record in plan:
+            record.note(text)
+
+    columns = {"lab set-up": Spending()}
+    try:
+        with Lab(helpers, windows=windows, log=say) as lab:
+            columns["lab set-up"].end()
+            for group, chosen, record in plan:
+                columns[record.name] = run_group(lab, record, chosen, launchers[group])
+                record.end()
+    except (LabError, OSError, subprocess.SubprocessError) as e:
+        say(f"setup failed ({windows}-bit Windows): {e}")
+    for line in spending_table(columns):
+        show(line)
+    for _, _, record in plan:
+        if not record.ended:
+            record.failed += 1  # the lab failed before the group ended
+            record.end()
+
+
+def side_by_side(kinds):
+    """Runs this script once per kind of Windows, all at once: the labs share nothing, and a
+    machine with several processors then keeps them busy. A signal is passed on to each run,
+    which closes its own lab. Returns the worst status."""
+    argv, skip = [], False
+    for arg in sys.argv[1:]:
+        if not skip and not arg.startswith("--windows"):
+            argv.append(arg)
+        skip = arg == "--windows"
+    runs = [subprocess.Popen([sys.executable, os.path.abspath(__file__)] + argv +
+                             ["--windows", str(windows)]) for windows in kinds]
+
+    def pass_on(number, _):
+        for run in runs:
+            run.send_signal(number)
+
+    signal.signal(signal.SIGTERM, pass_on)
+    signal.signal(signal.SIGINT, pass_on)
+    return max(run.wait() for run in runs)
 
 
 def main():
@@ -890,13 +1057,14 @@ def main():
     parser.add_argument("--group", action="append", choices=GROUPS)
     parser.add_argument("--windows", action="append", type=int, choices=BOTH,
                         help="the kind of Windows the prefix stands for; each one given runs "
-                        "every group chosen (default: 32)")
+                        "every group chosen, the kinds side by side (default: 32)")
     parser.add_argument("--only", help="run the scenarios whose name contains this text")
     parser.add_argument("--road-file", help="where the build recorded the road the Wine groups "
                         "take (scripts/wine_road.sh decide)")
-    parser.add_argument("--results", help="a folder for each group's output (GROUP.log) and "
-                        "status (GROUP.status), so that one run can serve several CTest tests; "
-                        "a group of the 64-bit prefix is GROUP-64")
+    parser.add_argument("--results", help="a folder for each group's record as it goes (its "
+                        "cases, output, finished cases and status: GroupRecord), so that one "
+                        "run can serve several CTest tests; a group of the 64-bit prefix is "
+                        "GROUP-64")
     options = parser.parse_args()
     if options.road_file:
         take_the_road(options.road_file)
@@ -913,36 +1081,23 @@ def main():
             sys.exit(f"no {path or 'launcher_faults.exe (--faults)'} for the groups chosen")
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
 
-    passed = failed = 0
     started = time.monotonic()
-    for windows in options.windows or [32]:
-        names = {group: group if windows == 32 else f"{group}-{windows}" for group in groups}
-        lines = {name: [] for name in names.values()}  # the lab's own lines go to each group
-        statuses = {}  # result name -> (passed, failed)
-
-        def say(text, name=None):
-            print(text, flush=True)
-            for key in ([name] if name else lines):
-                lines[key].append(text)
-
-        try:
-            with Lab(options.helpers, windows=windows, log=say) as lab:
-                for group, name in names.items():
-                    chosen = [(n, fn) for g, n, fn, where in SCENARIOS if g == group
-                              and windows in where and (not options.only or options.only in n)]
-                    statuses[name] = run_group(lab, name, chosen, launchers[group],
-                                               lambda text, n=name: say(text, n))
-        except (LabError, OSError, subprocess.SubprocessError) as e:
-            say(f"setup failed ({windows}-bit Windows): {e}")
-        for name in names.values():
-            statuses.setdefault(name, (0, 1))  # the lab failed before the group ended
-            passed, failed = passed + statuses[name][0], failed + statuses[name][1]
-            if options.results:
-                os.makedirs(options.results, exist_ok=True)
-                with open(os.path.join(options.results, name + ".log"), "w", encoding="utf-8") as f:
-                    f.write("".join(line + "\n" for line in lines[name]))
-                with open(os.path.join(options.results, name + ".status"), "w") as f:
-                    f.write("1\n" if statuses[name][1] else "0\n")
+    kinds = list(dict.fromkeys(options.windows or [32]))
+    if len(kinds) > 1:
+        status = side_by_side(kinds)
+        print(f"run time {time.monotonic() - started:.0f} s")
+        return status
+    windows = kinds[0]
+    # Every group's record is begun before the lab starts: a run stopped early names them all.
+    plan = []  # (group, its scenarios, its record)
+    for group in groups:
+        chosen = [(n, fn) for g, n, fn, where in SCENARIOS if g == group and
+                  windows in where and (not options.only or options.only in n)]
+        name = group if windows == 32 else f"{group}-{windows}"
+        plan.append((group, chosen, GroupRecord(options.results, name, [n for n, _ in chosen])))
+    run_lab(options.helpers, windows, plan, launchers)
+    records = [record for _, _, record in plan]
+    passed, failed = sum(r.passed for r in records), sum(r.failed for r in records)
     print(f"run time {time.monotonic() - started:.0f} s")
     print(f"{passed} passed, {failed} failed")
     return 1 if failed else 0

@@ -10,11 +10,12 @@
 //   close           SendMessageTimeoutA(window, WM_CLOSE)
 //   exists          whether the window still exists
 //   dismiss         posts IDOK to every message box (#32770) of the process
-//   boxes:<ms>      until the process ends, for at most <ms>: prints "box title=<hex> text=<hex>
-//                   owner=<owner's class or -> icon=<none|stop|other|blank> buttons=<id:hex
-//                   text,...> app=<none|enabled|disabled>" (the process's TApplication window)
-//                   for each message box it shows, closes the box and waits for it to go; then
-//                   "ended <0|1>"
+//   boxes:<ms>[:<file>]  until the process ends, for at most <ms>: prints "box title=<hex>
+//                   text=<hex> owner=<owner's class or -> icon=<none|stop|other|blank>
+//                   buttons=<id:hex text,...> app=<none|enabled|disabled>" (the process's
+//                   TApplication window) for each message box it shows, closes the box and waits
+//                   for it to go; then "ended <0|1>". With a file, creates it once the first box
+//                   has gone: a stub installer held by that stop file ends only after the box.
 //   cpu:<ms>:<pid>[,<pid>...]  processor time of each process's threads over <ms> of wall time
 //   version:<file>  the file's version resource as GetFileVersionInfoA reads it: "version
 //                   file=<a.b.c.d> product=<a.b.c.d>" then "<name>=<hex value>" per string
@@ -258,7 +259,7 @@ static void PrintBox(HWND box, DWORD pid) {
 }
 
 // One pass over the whole run, so a box shown after another one is seen too.
-static void CloseBoxesUntilEnd(DWORD pid, DWORD ms) {
+static void CloseBoxesUntilEnd(DWORD pid, DWORD ms, const char* release) {
   HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
   BOOL ended = process == NULL;
   for (DWORD waited = 0; !ended && waited < ms; waited += 50) {
@@ -268,6 +269,11 @@ static void CloseBoxesUntilEnd(DWORD pid, DWORD ms) {
       PrintBox(boxes.found[i], pid);
       PostMessageA(boxes.found[i], WM_COMMAND, IDOK, 0);
       for (int gone = 0; IsWindow(boxes.found[i]) && gone < 5000; gone += 20) Sleep(20);
+      if (release) {
+        HANDLE file = CreateFileA(release, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+        release = NULL;
+      }
     }
     ended = WaitForSingleObject(process, 50) != WAIT_TIMEOUT;
   }
@@ -336,7 +342,9 @@ int main(int argc, char** argv) {
       EnumWindows(DismissBox, (LPARAM)pid);
       printf("dismiss done\n");
     } else if (strncmp(action, "boxes:", 6) == 0) {
-      CloseBoxesUntilEnd(pid, strtoul(action + 6, NULL, 10));
+      char* rest = NULL;
+      DWORD ms = strtoul(action + 6, &rest, 10);
+      CloseBoxesUntilEnd(pid, ms, *rest == ':' ? rest + 1 : NULL);
     } else if (strncmp(action, "cpu:", 4) == 0) {
       Cpu(action + 4);
     } else if (strncmp(action, "version:", 8) == 0) {

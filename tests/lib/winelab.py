@@ -2,11 +2,13 @@
 programs that prepare the registry, run launcher.exe under a debugger and act on its window.
 Shared by the end-to-end tests, the benchmark and the demo. Standard library only."""
 
+import contextlib
 import os
 import queue
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import threading
 import time
@@ -28,6 +30,114 @@ TIME_SCALE = float(os.environ.get("LAUNCHER_E2E_TIME_SCALE") or 1)
 
 def limit(seconds):
     return seconds * TIME_SCALE
+
+
+# Where a run's time goes, for the figures the e2e run prints: kind -> [seconds, count]. One lab
+# a process, so one table a process.
+SPENT = {}
+
+
+@contextlib.contextmanager
+def spending(kind):
+    """Adds the time the block takes to SPENT under `kind`."""
+    started = time.monotonic()
+    try:
+        yield
+    finally:
+        entry = SPENT.setdefault(kind, [0.0, 0])
+        entry[0] += time.monotonic() - started
+        entry[1] += 1
+
+
+# A folder of prefixes made in advance, one a kind (win32, win64), each taken whole by the first
+# lab of its kind instead of running wineboot (the emulated machine makes them once per image).
+PREFIX_TEMPLATES = os.environ.get("LAUNCHER_PREFIX_TEMPLATES")
+TEMPLATE_STAMP = "launcher-template"  # written last: the kind and the Wine that made it
+TEMPLATE_PARTS = ("system.reg", "user.reg", "userdef.reg", "drive_c/windows/system32",
+                  "dosdevices/c:")
+
+
+def env_arch(windows):
+    return "win32" if windows == 32 else "win64"
+
+
+def wine_version():
+    return subprocess.run(["wine", "--version"], check=True, stdout=subprocess.PIPE, text=True,
+                          timeout=limit(30)).stdout.strip()
+
+
+def prefix_env(windows, prefix):
+    """The variables for a Wine prefix of this kind, taken from this process's own."""
+    env = {k: v for k, v in os.environ.items() if not k.startswith(("STUB_", "WINE"))}
+    env.update(
+        WINEPREFIX=prefix,
+        WINEARCH=env_arch(windows),
+        WINEDEBUG="-all",
+        # No Mono or Gecko install prompts in a fresh prefix.
+        WINEDLLOVERRIDES="mscoree,mshtml=",
+    )
+    return env
+
+
+def make_prefix(env):
+    """Makes the prefix env names, leaving its wineserver running for the session: started first,
+    so that it is the one wineboot uses, each wine start then costs a fraction of a second."""
+    os.makedirs(env["WINEPREFIX"])
+    subprocess.run(["wineserver", "-p"], env=env, check=True, timeout=limit(30))
+    # Its messages go to a file: the processes it leaves running would hold a pipe open.
+    with spending("wineboot -i"), tempfile.TemporaryFile() as messages:
+        code = subprocess.run(["wineboot", "-i"], env=env, timeout=limit(180),
+                              stdout=subprocess.DEVNULL, stderr=messages).returncode
+        messages.seek(0)
+        last = messages.read().decode("latin-1").splitlines()[-3:]
+    if code != 0:
+        free = shutil.disk_usage(env["WINEPREFIX"]).free >> 20
+        raise LabError(f"wineboot -i failed with {code} ({free} MB free there): " +
+                       " / ".join(last))
+
+
+def make_templates(folder, kinds=(32, 64)):
+    """Makes a prefix of each kind into `folder`, side by side, each stamped once complete and
+    its server ended; for PREFIX_TEMPLATES."""
+    version = wine_version()
+
+    def make(windows):
+        env = prefix_env(windows, os.path.join(folder, env_arch(windows)))
+        shutil.rmtree(env["WINEPREFIX"], ignore_errors=True)
+        make_prefix(env)
+        for option in ("-k", "-w"):  # the server saves the registry as it ends
+            subprocess.run(["wineserver", option], env=env, timeout=limit(60))
+        with open(os.path.join(env["WINEPREFIX"], TEMPLATE_STAMP), "w") as f:
+            f.write(f"{env_arch(windows)} {version}\n")
+
+    makers = [threading.Thread(target=make, args=(windows,)) for windows in kinds]
+    for maker in makers:
+        maker.start()
+    for maker in makers:
+        maker.join()
+    return all(take_template(windows, folder, check_only=True) for windows in kinds)
+
+
+def take_template(windows, folder, prefix=None, check_only=False):
+    """Moves the template of this kind to `prefix` when it is sound: complete, of this kind and
+    made by this Wine. A template that is not is never used. Returns whether it was sound."""
+    template = os.path.join(folder, env_arch(windows))
+    try:
+        with open(os.path.join(template, TEMPLATE_STAMP)) as f:
+            sound = f.read().split() == [env_arch(windows)] + wine_version().split()
+    except OSError:
+        return False
+    sound = sound and all(os.path.exists(os.path.join(template, part)) for part in TEMPLATE_PARTS)
+    if sound and not check_only:
+        os.rename(template, prefix)  # made for one lab: the machine's disk is a snapshot
+        os.remove(os.path.join(prefix, TEMPLATE_STAMP))
+    return sound
+
+
+def pause(seconds):
+    """A fixed wait, counted apart from the waits for an event."""
+    with spending("fixed waits"):
+        time.sleep(seconds)
 
 
 class LabError(Exception):
@@ -92,23 +202,23 @@ class Lab:
     def start(self):
         self.root = tempfile.mkdtemp(prefix="launcher-wine-")
         display = self._start_xvfb()
-        env = {k: v for k, v in os.environ.items() if not k.startswith(("STUB_", "WINE"))}
-        env.update(
-            WINEPREFIX=os.path.join(self.root, "prefix"),
-            WINEARCH="win32" if self.windows == 32 else "win64",
-            WINEDEBUG="-all",
-            # No Mono or Gecko install prompts in a fresh prefix.
-            WINEDLLOVERRIDES="mscoree,mshtml=",
-            DISPLAY=f":{display}",
-        )
+        env = dict(prefix_env(self.windows, os.path.join(self.root, "prefix")),
+                   DISPLAY=f":{display}")
         self.env = env
         started = time.monotonic()
-        # One server for the whole session, started first so that it is the one wineboot uses:
-        # each wine start then costs a fraction of a second.
-        os.makedirs(env["WINEPREFIX"])
-        subprocess.run(["wineserver", "-p"], env=env, check=True, timeout=limit(30))
-        subprocess.run(["wineboot", "-i"], env=env, check=True, timeout=limit(180),
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        how = "made"
+        with spending("template taken"):
+            taken = PREFIX_TEMPLATES and take_template(self.windows, PREFIX_TEMPLATES,
+                                                       env["WINEPREFIX"])
+        if taken:
+            how = "taken from the templates"
+            subprocess.run(["wineserver", "-p"], env=env, check=True, timeout=limit(30))
+        else:
+            if PREFIX_TEMPLATES:
+                self.log(f"no sound {env_arch(self.windows)} template in {PREFIX_TEMPLATES}: "
+                         "the prefix is made here")
+            make_prefix(env)
+        made = time.monotonic()
         # A crash must end the process, not start winedbg and hang; on 64-bit Windows a 32-bit
         # program reads the redirected AeDebug key, so both views say so.
         views = ("HKLM", "HKLM32") if self.windows == 64 else ("HKLM",)
@@ -125,7 +235,7 @@ class Lab:
         self._trust_root()
         self._hold_desktop()
         self.log(f"{self.windows}-bit Windows prefix ready in {time.monotonic() - started:.1f} s "
-                 f"on display :{display}")
+                 f"({how} in {made - started:.1f} s, then set up) on display :{display}")
 
     def _trust_root(self):
         """Puts the throwaway root that signed the installers into the machine's Root store, as
@@ -212,12 +322,14 @@ class Lab:
         WOW6432Node is an ordinary key, written as such."""
         return "HKLM32\\" + NATIVE_UNINSTALL if self.windows == 64 else "HKLM\\" + WOW_UNINSTALL
 
-    def uninstall(self, redirected=(), native=(), wow_key=True, env=None, encoding="utf-8"):
+    def uninstall(self, redirected=(), native=(), wow_key=True, env=None, encoding="utf-8",
+                  then_list=()):
         """Leaves exactly these uninstall entries, each (sub-key, type, data), a type of None
         making an entry without DisplayName: `redirected` as a 32-bit installer writes them,
         `native` in the 64-bit view (the only one a 32-bit Windows has). Clears only the two
         Uninstall keys. Without `wow_key` the machine is a 32-bit Windows, which only a 32-bit
-        prefix can stand for. `env` and `encoding` as for `registry`."""
+        prefix can stand for. `env` and `encoding` as for `registry`. The keys `then_list` are
+        listed in the same regtool run, once the entries are written: returns each one's lines."""
         native_key = "HKLM\\" + NATIVE_UNINSTALL
         ops = [("delkey", "HKLM\\" + WOW_UNINSTALL), ("delkey", native_key), ("mkkey", native_key)]
         if wow_key:
@@ -232,26 +344,27 @@ class Lab:
                 ops.append(("mkkey", key))
                 if value_type is not None:
                     ops.append(("set", key, "DisplayName", value_type, data))
-        self.registry(ops, env=env, encoding=encoding)
+        ops += [("list", key) for key in then_list]
+        lines, listings = self.registry(ops, env=env, encoding=encoding), []
+        while lines:
+            end = lines.index("listed")
+            listings.append(lines[:end])
+            lines = lines[end + 1:]
+        return listings
 
     def uninstall_listing(self, env=None, encoding="utf-8"):
         """The sub-keys of the uninstall key the launcher reads, in enumeration order."""
-        lines = self.registry([("list", "HKLM\\" + WOW_UNINSTALL)], env=env, encoding=encoding)
-        return [line[4:] for line in lines if line.startswith("key ")]
+        return keys_in(self.registry([("list", "HKLM\\" + WOW_UNINSTALL)], env=env,
+                                     encoding=encoding))
 
     def display_name(self, entry):
         """An entry's DisplayName as the ANSI calls read it, and the size stored in the registry
         (UTF-16, for a text written through the ANSI calls): (bytes, size), or None when the
         entry or the value does not exist."""
         try:
-            lines = self.registry([("list", f"HKLM\\{WOW_UNINSTALL}\\{entry}")])
+            return display_name_in(self.registry([("list", f"HKLM\\{WOW_UNINSTALL}\\{entry}")]))
         except LabError:
             return None
-        for line in lines:
-            fields = line.split(" ")
-            if fields[:2] == ["value", "DisplayName"]:
-                return bytes.fromhex(fields[3]), int(fields[4])
-        return None
 
     LOCALES = {932: "ja_JP.UTF-8", 1252: "en_US.UTF-8"}  # Japanese; English
 
@@ -265,19 +378,22 @@ class Lab:
         if not os.path.isdir(utf8):
             raise LabError(f"no C.UTF-8 locale at {utf8}")
         os.makedirs(locales, exist_ok=True)
+        env = {"LC_ALL": name, "LOCPATH": locales}
+        # Checked once a lab: the link, made here, is what the check depends on.
         if not os.path.exists(os.path.join(locales, name)):
             os.symlink(utf8, os.path.join(locales, name))
-        env = {"LC_ALL": name, "LOCPATH": locales}
-        if self.code_page(env) != code_page:
-            raise LabError(f"code page {self.code_page(env)} where {code_page} was set up")
+            if self.code_page(env) != code_page:
+                os.remove(os.path.join(locales, name))
+                raise LabError(f"code page {self.code_page(env)} where {code_page} was set up")
         return env
 
     # Helper programs
 
     def wine(self, args, input=None, env=None, timeout=60):
-        return subprocess.run(["wine"] + args, input=input, env=env or self.env,
-                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                              timeout=limit(timeout))
+        with spending(os.path.basename(args[0]).removesuffix(".exe")):
+            return subprocess.run(["wine"] + args, input=input, env=env or self.env,
+                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                  timeout=limit(timeout))
 
     def registry(self, ops, env=None, encoding="utf-8"):
         """Applies (op, key, ...) tuples in one regtool run: ("mkkey", key), ("delkey", key),
@@ -339,6 +455,20 @@ class Lab:
         return DebugRun(command, dict(self.env, **(env or {})))
 
 
+def keys_in(listing):
+    """The sub-keys in a key's listing, in enumeration order."""
+    return [line[4:] for line in listing if line.startswith("key ")]
+
+
+def display_name_in(listing):
+    """An entry's DisplayName in its listing, as Lab.display_name gives it, or None."""
+    for line in listing:
+        fields = line.split(" ")
+        if fields[:2] == ["value", "DisplayName"]:
+            return bytes.fromhex(fields[3]), int(fields[4])
+    return None
+
+
 def regtool_input(ops, encoding="utf-8"):
     lines = []
     for op in ops:
@@ -362,6 +492,7 @@ class DebugRun:
         self.exceptions = []  # (code, first chance)
         self.exit_code = None
         self.exit_stamp = None
+        self.processes = None  # started in the program's job by its end, itself included
         self.frequency = None
         self.pid = None
         self.process = subprocess.Popen(["wine"] + command, env=env, stdout=subprocess.PIPE,
@@ -385,6 +516,7 @@ class DebugRun:
             self.exceptions.append((int(event[1], 16), event[2] == "1"))
         elif kind == "exit":
             self.exit_code, self.exit_stamp = int(event[1]), int(event[2])
+            self.processes = int(event[3])
         elif kind == "error":
             raise LabError("dbgrun: " + " ".join(event[1:]))
 
@@ -403,13 +535,15 @@ class DebugRun:
         return True
 
     def started(self, timeout=30):
-        if not self._pump(lambda: self.pid is not None, timeout):
-            raise LabError("the program did not start under dbgrun")
+        with spending("launcher start"):
+            if not self._pump(lambda: self.pid is not None, timeout):
+                raise LabError("the program did not start under dbgrun")
         return self.pid
 
     def wait(self, timeout=30):
         """The exit code, or None when the program is still running after `timeout` seconds."""
-        self._pump(lambda: self.exit_code is not None, timeout)
+        with spending("launcher end"):
+            self._pump(lambda: self.exit_code is not None, timeout)
         return self.exit_code
 
     def seconds_after(self, stamp):
@@ -521,8 +655,16 @@ class Case:
 
 def wait_for(predicate, timeout, step=0.05):
     deadline = time.monotonic() + limit(timeout)
-    while True:
-        value = predicate()
-        if value or time.monotonic() >= deadline:
-            return value
-        time.sleep(step)
+    with spending("waits for an event"):
+        while True:
+            value = predicate()
+            if value or time.monotonic() >= deadline:
+                return value
+            time.sleep(step)
+
+
+if __name__ == "__main__":
+    # winelab.py make-templates FOLDER: what PREFIX_TEMPLATES reads; fails unless all are sound.
+    if sys.argv[1:2] != ["make-templates"] or len(sys.argv) != 3:
+        sys.exit("usage: winelab.py make-templates FOLDER")
+    sys.exit(0 if make_templates(sys.argv[2]) else 1)

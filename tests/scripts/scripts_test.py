@@ -11,6 +11,7 @@ import tempfile
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SETUP = os.path.join(ROOT, "scripts", "setup.sh")
 WINE_ROAD = os.path.join(ROOT, "scripts", "wine_road.sh")
+MACHINE = os.path.join(ROOT, "scripts", "emulated", "machine.py")
 EVERYTHING = ("make cmake g++ libgtest-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 wine "
               "wine32:i386 wine64 xvfb python3 osslsigncode openssl libengine-pkcs11-openssl "
               "softhsm2 opensc")
@@ -221,6 +222,49 @@ def check_road_report(folder, road, demo_status, bench_status, summary):
     return problems
 
 
+# What a group left in the emulated machine (files of its record, None: absent), why the machine
+# stopped (None: it did not), the status its test must give and the lines it must print.
+GROUP_RECORDS = [
+    ("ended and passed", dict(cases="a\n", log="PASS  a\n", finished="a\n", status="0\n"), None,
+     0, ["PASS  a"]),
+    ("ended with a failure", dict(cases="a\n", log="FAIL  a\n", finished="a\n", status="1\n"),
+     None, 1, ["FAIL  a"]),
+    ("stopped half-way: what finished, then what never did",
+     dict(cases="a\nb: c\nd\n", log="PASS  a\n", finished="a\n"),
+     "the emulated machine was still running after 9 s", 1,
+     ["PASS  a", "the group g did not end (the emulated machine was still running after 9 s): 1 "
+      "of its 3 cases finished; never finished:", "  b: c", "  d"]),
+    ("stopped before its lab began: every case named", dict(cases="a\n"), "it stopped", 1,
+     ["the group g did not end (it stopped): 0 of its 1 cases finished; never finished:",
+      "  a"]),
+    ("a run that ended without its status", dict(cases="a\n", finished="a\n"), None, 1,
+     ["the group g did not end (the run in the emulated machine ended): 1 of its 1 cases "
+      "finished; never finished:"]),
+]
+
+
+def check_group_record(folder, files, stopped, status, lines):
+    results = os.path.join(folder, "machine")
+    groups = os.path.join(results, "groups")
+    os.makedirs(groups, exist_ok=True)
+    for name in os.listdir(groups):
+        os.remove(os.path.join(groups, name))
+    for kind, text in files.items():
+        with open(os.path.join(groups, "g." + kind), "w") as f:
+            f.write(text)
+    if os.path.exists(os.path.join(results, "stopped")):
+        os.remove(os.path.join(results, "stopped"))
+    if stopped:
+        with open(os.path.join(results, "stopped"), "w") as f:
+            f.write(stopped + "\n")
+    done = subprocess.run([sys.executable, MACHINE, "result", "--results", results, "--group",
+                           "g"], capture_output=True, text=True, timeout=30)
+    printed = done.stdout.splitlines()
+    if done.returncode != status or printed != lines:
+        return [f"status {done.returncode}, printed {printed}"]
+    return []
+
+
 def main():
     results = []
     with tempfile.TemporaryDirectory() as folder:
@@ -238,6 +282,9 @@ def main():
         for road, demo, bench, summary in ROAD_REPORTS:
             results.append((f"report: {road.split()[0]} road",
                             check_road_report(folder, road, demo, bench, summary), ""))
+        for name, files, stopped, status, lines in GROUP_RECORDS:
+            results.append((f"group record: {name}",
+                            check_group_record(folder, files, stopped, status, lines), ""))
     failed = 0
     for name, problems, detail in results:
         print(("FAIL  " if problems else "PASS  ") + name + "".join("; " + p for p in problems))
