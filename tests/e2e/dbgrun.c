@@ -14,6 +14,8 @@
 #include <wchar.h>
 #include <windows.h>
 
+#include "helper_common.h"
+
 // Every process the program starts joins its job: at its end the job tells whether it started any.
 static HANDLE job;
 
@@ -21,15 +23,11 @@ static void PrintExit(DWORD code) {
   LARGE_INTEGER now;
   QueryPerformanceCounter(&now);
   JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting;
-  long processes = QueryInformationJobObject(job, JobObjectBasicAccountingInformation,
-                                             &accounting, sizeof accounting, NULL)
+  long processes = QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &accounting,
+                                             sizeof accounting, NULL)
                        ? (long)accounting.TotalProcesses
                        : -1;
   printf("exit %ld %lld %ld\n", (long)code, now.QuadPart, processes);
-}
-
-static void PrintHex(const BYTE* data, SIZE_T size) {
-  for (SIZE_T i = 0; i < size; ++i) printf("%02x", data[i]);
 }
 
 // The listener's side of the DBWIN protocol: the writer waits for BUFFER_READY, fills the shared
@@ -100,8 +98,8 @@ int wmain(int argc, wchar_t** argv) {
   }
   job = CreateJobObjectW(NULL, NULL);
   if (!CreateProcessW(exe, command_line, NULL, NULL, FALSE,
-                      CREATE_SUSPENDED | (debug ? DEBUG_ONLY_THIS_PROCESS : 0), NULL, cwd,
-                      &startup, &process)) {
+                      CREATE_SUSPENDED | (debug ? DEBUG_ONLY_THIS_PROCESS : 0), NULL, cwd, &startup,
+                      &process)) {
     printf("error CreateProcess %lu\n", GetLastError());
     return 2;
   }

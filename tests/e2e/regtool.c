@@ -19,6 +19,8 @@
 #include <string.h>
 #include <windows.h>
 
+#include "helper_common.h"
+
 #define MAX_FIELDS 5
 
 static const char* SplitRoot(const char* path, HKEY* root, REGSAM* view) {
@@ -57,10 +59,6 @@ static long DecodeHex(const char* hex, BYTE* out, DWORD* size) {
   }
   *size = (DWORD)(n / 2);
   return ERROR_SUCCESS;
-}
-
-static void PrintHex(const BYTE* data, DWORD size) {
-  for (DWORD i = 0; i < size; ++i) printf("%02x", data[i]);
 }
 
 static long List(HKEY root, const char* path, REGSAM view) {

@@ -12,6 +12,7 @@ usage: PYTHONPATH=tests/lib run_e2e.py --launcher build/windows/launcher.pinned-
 """
 
 import argparse
+import contextlib
 import functools
 import os
 import re
@@ -443,10 +444,7 @@ def window_info(lab, pid):
                   ("hidden window of my.tool.exe", ("my.tool.exe", b"my"))])
 def hidden_window(lab, launcher, slug, row):
     exe_name, title = row
-    lab.uninstall()
-    with Case(lab, launcher, slug, exe_name=exe_name) as case:
-        run = case.start(wait=True)
-        stub_pid = installer_started(case)
+    with waiting_launcher(lab, launcher, slug, exe_name=exe_name) as (case, run, stub_pid):
         info = window_info(lab, run.pid)
         check(info["count"] == "1", f"{info['count']} TApplication windows")
         check(info["title"] == title, f"title {info['title']!r}, expected {title!r}")
@@ -459,6 +457,17 @@ def hidden_window(lab, launcher, slug, row):
         check(exit_code(run) == 0, "exit status not 0")
         expect_prompt_end(case, run, stub_pid)
     return f"class TApplication, title {title.decode()!r}, style 0x84CA0000, hidden, 0x0 at {x},{y}"
+
+
+@contextlib.contextmanager
+def waiting_launcher(lab, launcher, slug, exit_code=0, exe_name="launcher.exe", **installer_env):
+    """A case whose launcher, the runtime missing, has started its installer and waits on it: the
+    installer runs until its stop file is written. Yields the case, the launcher's run and the
+    installer's pid."""
+    lab.uninstall()
+    with Case(lab, launcher, slug, exe_name=exe_name) as case:
+        run = case.start(exit_code=exit_code, wait=True, **installer_env)
+        yield case, run, installer_started(case)
 
 
 ENDS_WAIT = [("WM_QUIT posted to the thread", "quit-thread"),
@@ -475,10 +484,7 @@ def installer_outlives(case, stub_pid):
 
 @table("window", [(name + " ends the wait", action) for name, action in ENDS_WAIT])
 def ends_wait(lab, launcher, slug, action):
-    lab.uninstall()
-    with Case(lab, launcher, slug) as case:
-        run = case.start(exit_code=0, wait=True)
-        stub_pid = installer_started(case)
+    with waiting_launcher(lab, launcher, slug) as (case, run, stub_pid):
         stamp = int(lab.poke(run.pid, "info", action)[1].rsplit("stamp=", 1)[1])
         code = exit_code(run, 15)
         check(run.debug_lines == [debug_line(STILL_ACTIVE)],
@@ -502,10 +508,7 @@ WINEBOOT_MAY_CUT_THE_LINE_OFF = True
 
 @scenario("window", "wineboot --end-session ends the wait")
 def end_session_by_wineboot(lab, launcher, slug):
-    lab.uninstall()
-    with Case(lab, launcher, slug) as case:
-        run = case.start(exit_code=0, wait=True)
-        stub_pid = installer_started(case)
+    with waiting_launcher(lab, launcher, slug) as (case, run, stub_pid):
         lab.poke(run.pid, "info")
         lab.wine(["wineboot", "--end-session"], timeout=60)
         code = exit_code(run, 15)
@@ -529,10 +532,7 @@ KEEPS_WAITING = [("WM_ENDSESSION(0)", "endsession:0", "endsession:0 answered=1 r
                   for name, action, answer in KEEPS_WAITING])
 def keeps_waiting(lab, launcher, slug, row):
     action, expected_answer = row
-    lab.uninstall()
-    with Case(lab, launcher, slug) as case:
-        run = case.start(exit_code=5, wait=True)
-        stub_pid = installer_started(case)
+    with waiting_launcher(lab, launcher, slug, exit_code=5) as (case, run, stub_pid):
         out = lab.poke(run.pid, action, "exists")
         if action == "queryend":
             answer = re.search(r"answered=(\d) result=(-?\d+)", out[0])
@@ -557,11 +557,8 @@ LAUNCHER_SHARE_BOUND = 0.05
 
 @scenario("window", "processor use while waiting")
 def processor_use(lab, launcher, slug):
-    lab.uninstall()
-    with Case(lab, launcher, slug) as case:
-        # The stub spins meanwhile, to show that the meter does see a busy process.
-        run = case.start(exit_code=0, wait=True, STUB_SPIN="1")
-        stub_pid = installer_started(case)
+    # The stub spins meanwhile, to show that the meter does see a busy process.
+    with waiting_launcher(lab, launcher, slug, STUB_SPIN="1") as (case, run, stub_pid):
         pause(0.5)  # past start-up
         server_before, began = lab.server_seconds(), time.monotonic()
         out = lab.poke(run.pid, f"cpu:3000:{run.pid},{stub_pid}")
@@ -591,6 +588,17 @@ def faults_case(lab, slug):
     return Case(lab, FAULTS_EXE, slug, exe_name="launcher_faults.exe")
 
 
+@contextlib.contextmanager
+def fault_run(lab, slug, fault, release=False, **start):
+    """The launcher with the injected fault, run to its end with each box closed (`release`: its
+    held installer let go once the first box has gone). Yields the case, the run, the exit
+    status and the boxes."""
+    with faults_case(lab, slug) as case:
+        run = case.start(debug=False, LAUNCHER_TEST_FAULT=fault, **start)
+        code, boxes = run_to_end(lab, run, release=case if release else None)
+        yield case, run, code, boxes
+
+
 # fault, class, message pattern (with the faulting instruction's full address as a group when it
 # shows one), pattern of the instruction at the reported offset for a processor fault
 CHECK_FAULTS = [
@@ -610,9 +618,7 @@ CHECK_FAULTS = [
 def fault_in_check(lab, launcher, slug, row):
     fault, class_name, message, instruction = row
     lab.uninstall()  # a check that went on would start the installer
-    with faults_case(lab, slug) as case:
-        run = case.start(debug=False, LAUNCHER_TEST_FAULT=fault)
-        _, boxes = run_to_end(lab, run)
+    with fault_run(lab, slug, fault) as (case, run, _, boxes):
         offset, match = expect_report(case, boxes, class_name, message)
         code = code_at(FAULTS_EXE, offset)
         if instruction:
@@ -632,9 +638,7 @@ def fault_in_check(lab, launcher, slug, row):
 def runtime_error(lab, launcher, slug, row):
     fault, entries = row
     lab.uninstall(redirected=entries)
-    with faults_case(lab, slug) as case:
-        run = case.start(debug=False, LAUNCHER_TEST_FAULT=fault)
-        _, boxes = run_to_end(lab, run)
+    with fault_run(lab, slug, fault) as (case, run, _, boxes):
         match = expect_box(boxes, b"Error", rb"Runtime error 217 at ([0-9A-F]{8})", icon="none")
         address = int(match[1], 16)
         check(code_at(FAULTS_EXE, address - image(FAULTS_EXE).image_base) is not None,
@@ -646,11 +650,9 @@ def runtime_error(lab, launcher, slug, row):
 @scenario("errors", "error in the window's message handling: host box, the wait goes on")
 def window_handler_error(lab, launcher, slug):
     lab.uninstall()
-    with faults_case(lab, slug) as case:
-        # While the box is open nothing can see the installer end: it is held until the box goes.
-        run = case.start(exit_code=1603, wait=True, debug=False,
-                         LAUNCHER_TEST_FAULT="window-handler")
-        _, boxes = run_to_end(lab, run, release=case)
+    # While the box is open nothing can see the installer end: it is held until the box goes.
+    with fault_run(lab, slug, "window-handler", release=True, exit_code=1603,
+                   wait=True) as (case, run, _, boxes):
         expect_box(boxes, b"launcher_faults", rb"Erreur dans la fen\xeatre!", owner="TApplication",
                    app="disabled")
         expect_installer_run(case, run, 1603)
@@ -660,10 +662,8 @@ def window_handler_error(lab, launcher, slug):
 @scenario("errors", "error in the pump: report box, installer left running")
 def pump_error(lab, launcher, slug):
     lab.uninstall()
-    with faults_case(lab, slug) as case:
-        # Held by the stop file, so the installer is surely still running when the launcher ends.
-        run = case.start(exit_code=1603, wait=True, debug=False, LAUNCHER_TEST_FAULT="pump")
-        code, boxes = run_to_end(lab, run)
+    # Held by the stop file, so the installer is surely still running when the launcher ends.
+    with fault_run(lab, slug, "pump", exit_code=1603, wait=True) as (case, run, code, boxes):
         expect_report(case, boxes, b"Exception", rb"Erreur de pompe\.")
         check(run.debug_lines == [], f"debug output {run.debug_lines}")
         check(code == 1, f"exit status {code}, expected 1")
@@ -678,9 +678,7 @@ def pump_error(lab, launcher, slug):
 def noncontinuable(lab, launcher, slug, row):
     fault, status = row
     lab.uninstall()
-    with faults_case(lab, slug) as case:
-        run = case.start(debug=False, LAUNCHER_TEST_FAULT=fault)
-        _, boxes = run_to_end(lab, run)
+    with fault_run(lab, slug, fault) as (case, run, _, boxes):
         # Raised through RaiseException: the address shown is where the system raised it.
         if status == 1:
             expect_box(boxes, REPORT_TITLE,

@@ -27,44 +27,22 @@
 // After <windows.h>, which it needs.
 #include <tlhelp32.h>
 
-typedef struct {
-  DWORD pid;
-  const char* class_name;
-  HWND found;
-  int count;
-} Search;
+#include "helper_common.h"
 
-static BOOL CALLBACK Visit(HWND window, LPARAM param) {
-  Search* search = (Search*)param;
-  DWORD pid = 0;
-  char name[256];
-  GetWindowThreadProcessId(window, &pid);
-  if (pid == search->pid && GetClassNameA(window, name, sizeof name) &&
-      strcmp(name, search->class_name) == 0) {
-    if (!search->found) search->found = window;
-    ++search->count;
-  }
-  return TRUE;
-}
-
-static Search Find(DWORD pid, const char* class_name) {
-  Search search = {pid, class_name, NULL, 0};
-  EnumWindows(Visit, (LPARAM)&search);
-  return search;
-}
-
-static Search window_search;
+// The process's TApplication window, once it has one, and how many it had then.
+static HWND application_window;
+static int application_windows;
 
 static HWND Window(DWORD pid) {
-  for (int waited = 0; !window_search.found && waited < 10000; waited += 50) {
-    window_search = Find(pid, "TApplication");
-    if (!window_search.found) Sleep(50);
+  for (int waited = 0; !application_window && waited < 10000; waited += 50) {
+    application_windows = FindWindows(pid, "TApplication", FALSE, &application_window, 1);
+    if (!application_window) Sleep(50);
   }
-  if (!window_search.found) {
+  if (!application_window) {
     printf("error no TApplication window for process %lu\n", pid);
     exit(1);
   }
-  return window_search.found;
+  return application_window;
 }
 
 // When a message was posted or answered, on the clock that the debugger runner stamps a program's
@@ -94,7 +72,7 @@ static void Info(HWND window) {
          (unsigned long)GetWindowLongA(window, GWL_EXSTYLE), rect.left, rect.top, rect.right,
          rect.bottom, IsWindowVisible(window) != 0, GetSystemMetrics(SM_CXSCREEN),
          GetSystemMetrics(SM_CYSCREEN));
-  printf(" thread=%lu count=%d\n", GetWindowThreadProcessId(window, NULL), window_search.count);
+  printf(" thread=%lu count=%d\n", GetWindowThreadProcessId(window, NULL), application_windows);
 }
 
 static ULONGLONG Ticks(const FILETIME* time) {
@@ -154,33 +132,9 @@ static void Cpu(const char* args) {
   }
 }
 
-static BOOL CALLBACK DismissBox(HWND window, LPARAM pid) {
-  DWORD owner = 0;
-  char name[16];
-  GetWindowThreadProcessId(window, &owner);
-  if (owner == (DWORD)pid && GetClassNameA(window, name, sizeof name) &&
-      strcmp(name, "#32770") == 0)
-    PostMessageA(window, WM_COMMAND, IDOK, 0);
-  return TRUE;
-}
-
-typedef struct {
-  DWORD pid;
-  HWND found[16];
-  int count;
-} Boxes;
-
-static BOOL CALLBACK CollectBox(HWND window, LPARAM param) {
-  Boxes* boxes = (Boxes*)param;
-  DWORD owner = 0;
-  char name[16];
-  GetWindowThreadProcessId(window, &owner);
-  // Visible only once its texts are set.
-  if (owner == boxes->pid && IsWindowVisible(window) && boxes->count < 16 &&
-      GetClassNameA(window, name, sizeof name) && strcmp(name, "#32770") == 0)
-    boxes->found[boxes->count++] = window;
-  return TRUE;
-}
+// A process's message boxes: at most this many at once.
+enum { kMostBoxes = 16 };
+static const char kBoxClass[] = "#32770";
 
 typedef struct {
   HWND icon;          // the icon control, when it holds an icon
@@ -234,13 +188,14 @@ static const char* IconKind(HWND control) {
 
 static void PrintHexField(const char* label, const char* text) {
   printf(" %s=", label);
-  for (const unsigned char* p = (const unsigned char*)text; *p; ++p) printf("%02x", *p);
+  PrintHex(text, strlen(text));
 }
 
 // The process's hidden window, as the box leaves it: disabled under a task-modal or owned box.
 static const char* ApplicationWindowState(DWORD pid) {
-  Search search = Find(pid, "TApplication");
-  return !search.found ? "none" : IsWindowEnabled(search.found) ? "enabled" : "disabled";
+  HWND window = NULL;
+  FindWindows(pid, "TApplication", FALSE, &window, 1);
+  return !window ? "none" : IsWindowEnabled(window) ? "enabled" : "disabled";
 }
 
 static void PrintBox(HWND box, DWORD pid) {
@@ -263,12 +218,12 @@ static void CloseBoxesUntilEnd(DWORD pid, DWORD ms, const char* release) {
   HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
   BOOL ended = process == NULL;
   for (DWORD waited = 0; !ended && waited < ms; waited += 50) {
-    Boxes boxes = {pid, {NULL}, 0};
-    EnumWindows(CollectBox, (LPARAM)&boxes);
-    for (int i = 0; i < boxes.count; ++i) {
-      PrintBox(boxes.found[i], pid);
-      PostMessageA(boxes.found[i], WM_COMMAND, IDOK, 0);
-      for (int gone = 0; IsWindow(boxes.found[i]) && gone < 5000; gone += 20) Sleep(20);
+    HWND boxes[kMostBoxes];
+    int count = FindWindows(pid, kBoxClass, TRUE, boxes, kMostBoxes);
+    for (int i = 0; i < count && i < kMostBoxes; ++i) {
+      PrintBox(boxes[i], pid);
+      PostMessageA(boxes[i], WM_COMMAND, IDOK, 0);
+      for (int gone = 0; IsWindow(boxes[i]) && gone < 5000; gone += 20) Sleep(20);
       if (release) {
         HANDLE file = CreateFileA(release, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
         if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
@@ -339,7 +294,9 @@ int main(int argc, char** argv) {
     } else if (strcmp(action, "exists") == 0) {
       printf("exists %d\n", IsWindow(Window(pid)) != 0);
     } else if (strcmp(action, "dismiss") == 0) {
-      EnumWindows(DismissBox, (LPARAM)pid);
+      HWND boxes[kMostBoxes];
+      int count = FindWindows(pid, kBoxClass, FALSE, boxes, kMostBoxes);
+      for (int i = 0; i < count && i < kMostBoxes; ++i) PostMessageA(boxes[i], WM_COMMAND, IDOK, 0);
       printf("dismiss done\n");
     } else if (strncmp(action, "boxes:", 6) == 0) {
       char* rest = NULL;
