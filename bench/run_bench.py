@@ -254,13 +254,11 @@ def measure_wait(lab, tools, app, rounds, sleep_ms=SLEEP_MS, meter=True):
 def pinned_launcher(launcher, installer, work_dir):
     """A copy of the launcher pinned to the installer, or the launcher itself when it pins
     nothing (a build from before the pin)."""
-    with open(launcher, "rb") as f, open(installer, "rb") as g:
-        data, stub = f.read(), g.read()
-    if INSTALLER_SHA256 not in data:
-        return launcher
-    copy = os.path.join(work_dir, f"launcher.pinned-{hashlib.sha256(stub).hexdigest()[:8]}.exe")
-    with open(copy, "wb") as f:
-        f.write(pinned_copy.pinned_to(data, stub))
+    with open(launcher, "rb") as f:
+        if INSTALLER_SHA256 not in f.read():
+            return launcher
+    copy = os.path.join(work_dir, "launcher.pinned-to-" + os.path.basename(installer))
+    pinned_copy.write_pinned_copy(launcher, installer, copy)
     return copy
 
 

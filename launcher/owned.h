@@ -47,10 +47,9 @@ struct Process {
   static void Release(platform::Platform& os, Handle process) { os.CloseHandle(process); }
 };
 
-struct File {
-  using Handle = win::HANDLE;
+// Closed like a process's handle; CreateFileW's "none" is INVALID_HANDLE_VALUE.
+struct File : Process {
   static Handle None() { return win::INVALID_HANDLE_VALUE; }
-  static void Release(platform::Platform& os, Handle file) { os.CloseHandle(file); }
 };
 
 struct Library {

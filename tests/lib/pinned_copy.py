@@ -23,16 +23,20 @@ def pinned_to(launcher, installer):
     return launcher.replace(INSTALLER_SHA256, hashlib.sha256(installer).digest())
 
 
-def main():
-    if len(sys.argv) != 4:
-        sys.exit(__doc__)
-    launcher, installer, out = sys.argv[1:]
+def write_pinned_copy(launcher, installer, out):
+    """Writes the launcher file's copy pinned to the installer file at out."""
     with open(launcher, "rb") as f, open(installer, "rb") as g:
         data = pinned_to(f.read(), g.read())
     with open(out + ".part", "wb") as f:
         f.write(data)
     os.chmod(out + ".part", 0o755)
     os.replace(out + ".part", out)
+
+
+def main():
+    if len(sys.argv) != 4:
+        sys.exit(__doc__)
+    write_pinned_copy(*sys.argv[1:])
 
 
 if __name__ == "__main__":
